@@ -1,0 +1,85 @@
+#include "agent/agent.h"
+
+#include <algorithm>
+
+#include "agent/dossier.h"
+#include "agent/sensibles.h"
+#include "agent/texte.h"
+
+namespace vimba {
+
+namespace {
+constexpr guint periodeMs = 12;
+
+bool commencePar(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool finitPar(std::string_view s, std::string_view f) { return s.size() >= f.size() && s.substr(s.size() - f.size()) == f; }
+}  // namespace
+
+Agent::Agent(Services services, std::string d)
+    : dossier(std::move(d)), interdites(applicationsInterdites()), s_(std::move(services)) {}
+
+Agent::~Agent() {
+    if (minuteur_) g_source_remove(minuteur_);
+}
+
+void Agent::demarrer() {
+    if (minuteur_) return;
+    minuteur_ = g_timeout_add(periodeMs, [](gpointer moi) -> gboolean {
+        static_cast<Agent*>(moi)->tour();
+        return G_SOURCE_CONTINUE;
+    }, this);
+}
+
+void Agent::tour() {
+    if (enCours_) return;
+    auto noms = dossier::lister(dossier);
+    if (!noms) return;
+    std::vector<std::string> demandes;
+    for (auto& n : *noms)
+        if (commencePar(n, prefixeDemande) && !finitPar(n, ".tmp")) demandes.push_back(std::move(n));
+    std::sort(demandes.begin(), demandes.end());
+
+    for (const auto& nom : demandes) {
+        std::string texte;
+        const auto lu = dossier::lireFichier(dossier, nom, texte);
+        if (lu == dossier::Lecture::PasUnFichier) {
+            // A directory, FIFO or link is no request: drop it and let the next one through.
+            dossier::retirer(dossier, nom);
+            continue;
+        }
+        if (lu != dossier::Lecture::Lue || !texte::utf8Valide(texte)) {
+            dossier::supprimer(dossier, nom);
+            return;
+        }
+        enCours_ = true;
+        dossier::supprimer(dossier, nom);
+        dernierGeste_ = std::chrono::steady_clock::now();
+        const std::string reponse = executer(texte);
+        dossier::ecrireAtomique(dossier, prefixeReponse + nom.substr(prefixeDemande.size()), reponse);
+        enCours_ = false;
+        return;
+    }
+}
+
+void Agent::stopper() {
+    if (minuteur_) {
+        g_source_remove(minuteur_);
+        minuteur_ = 0;
+    }
+    Marquage* m = s_.marqueur.get();
+    s_.poster([m] { m->effacer(); });
+    s_.diffuseur->arreter();
+    dossier::supprimer(dossier, "vue.jpg");
+    dossier::supprimer(dossier, "vue.txt");
+    if (auto noms = dossier::lister(dossier))
+        for (const auto& n : *noms)
+            if (commencePar(n, prefixeDemande) || commencePar(n, prefixeReponse)) dossier::retirer(dossier, n);
+}
+
+bool Agent::agitDepuis(double secondes) const {
+    if (!dernierGeste_) return false;
+    const std::chrono::duration<double> ecoule = std::chrono::steady_clock::now() - *dernierGeste_;
+    return ecoule.count() < secondes;
+}
+
+}  // namespace vimba

@@ -1,0 +1,62 @@
+#pragma once
+// The command agent: polls the request folder every 12 ms on the GLib main loop, takes
+// one request per tick, answers it through the dispatcher and writes the reply
+// atomically. Lives on the main thread.
+#include <glib.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agent/services.h"
+
+namespace vimba {
+
+class Agent {
+public:
+    explicit Agent(Services services, std::string dossier = "/tmp/vimba-sos");
+    Agent(const Agent&) = delete;
+    Agent& operator=(const Agent&) = delete;
+    ~Agent();
+
+    void demarrer();
+    void stopper();
+    bool agitDepuis(double secondes) const;
+    bool enMarche() const { return minuteur_ != 0; }
+
+    // One poll step; the timer's only caller in the product.
+    void tour();
+    // Request text in, reply text out; never fails.
+    std::string executer(std::string_view demande);
+
+    bool voitEcran() { return s_.permissions->voitEcran(); }
+    bool peutAgir() { return s_.permissions->peutAgir(); }
+    void demanderAutorisations() { s_.permissions->demanderAutorisations(); }
+
+    Marquage& marqueur() { return *s_.marqueur; }
+    Diffusion& diffuseur() { return *s_.diffuseur; }
+
+    const std::string dossier;
+    const std::string prefixeDemande = "demande-";
+    const std::string prefixeReponse = "reponse-";
+    const std::vector<std::string>& interdites;
+
+private:
+    std::string nomDevant();
+    std::string lire(const std::vector<std::string_view>& mots);
+    std::string viser(const std::vector<std::string_view>& mots);
+    std::string flux(const std::vector<std::string_view>& mots);
+
+    Services s_;
+    guint minuteur_ = 0;
+    bool enCours_ = false;
+    // None until the first request: no activity is recent before it.
+    std::optional<std::chrono::steady_clock::time_point> dernierGeste_;
+};
+
+// The single agent of the process, with the real services, created on first use.
+Agent& agent();
+
+}  // namespace vimba

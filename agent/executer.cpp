@@ -1,0 +1,190 @@
+// The command language: one request text in, one reply text out.
+#include <cstdint>
+#include <limits>
+
+#include "agent/agent.h"
+#include "agent/nombres.h"
+#include "agent/sensibles.h"
+#include "agent/texte.h"
+
+namespace vimba {
+
+namespace {
+using Mots = std::vector<std::string_view>;
+using nombres::tronque;
+
+constexpr int maximumLire = 140;
+constexpr int attentesPort = 40;
+constexpr int pauseAttentePortMs = 25;
+
+struct Demande {
+    std::vector<std::string_view> lignes;
+    Mots mots;
+
+    // The lines after the first, joined back with the given link.
+    std::string suite(std::string_view lien) const {
+        return texte::joindre(Mots(lignes.begin() + 1, lignes.end()), lien);
+    }
+};
+
+Demande analyser(std::string_view texte) {
+    Demande d;
+    d.lignes = texte::couper(texte, '\n', true);
+    d.mots = texte::couper(texte::rogner(d.lignes[0]), ' ', false);
+    return d;
+}
+
+std::optional<Point> point(const Mots& mots) {
+    if (mots.size() < 3) return std::nullopt;
+    auto x = nombres::coordonnee(mots[1]);
+    auto y = nombres::coordonnee(mots[2]);
+    if (!x || !y) return std::nullopt;
+    return Point{*x, *y};
+}
+
+std::string joindreArguments(const Mots& mots) { return texte::joindre(Mots(mots.begin() + 1, mots.end()), " "); }
+
+std::string caracteres(const std::string& t) { return std::to_string(texte::compterCaracteres(t)) + " caractères"; }
+}  // namespace
+
+std::string Agent::nomDevant() { return s_.gardes->appDevant().value_or("?"); }
+
+std::string Agent::executer(std::string_view demandeTexte) {
+    const Demande d = analyser(demandeTexte);
+    const Mots& mots = d.mots;
+    if (mots.empty()) return "erreur demande vide";
+
+    if (auto devant = s_.gardes->appDevant(); devant && entreeSensible(*devant, interdites))
+        return "refus application sensible au premier plan (" + *devant + ")";
+
+    const std::string_view verbe = mots[0];
+    const std::string v(verbe);
+
+    if (verbe == "vue") return s_.photographe->capturer();
+    if (verbe == "lire") return lire(mots);
+    if (verbe == "viser") return viser(mots);
+    if (verbe == "clic" || verbe == "double" || verbe == "droit") {
+        auto p = point(mots);
+        if (!p) return "erreur coordonnées";
+        s_.saisie->cliquer(p->x, p->y, verbe == "double", verbe == "droit");
+        return "ok " + v + " " + tronque(p->x) + " " + tronque(p->y);
+    }
+    if (verbe == "bouger") {
+        auto p = point(mots);
+        if (!p) return "erreur coordonnées";
+        s_.saisie->bouger(p->x, p->y);
+        return "ok bouger";
+    }
+    if (verbe == "tape") {
+        const std::string t = d.suite("\n");
+        if (t.empty()) return "erreur rien à écrire";
+        if (s_.gardes->champSecurise()) return "refus champ de mot de passe";
+        s_.saisie->ecrire(t);
+        return "ok " + caracteres(t);
+    }
+    if (verbe == "touche") {
+        if (mots.size() < 2) return "erreur touche manquante";
+        const std::string mot(mots[1]);
+        return s_.saisie->frapper(mot) ? "ok touche " + mot : "erreur touche inconnue " + mot;
+    }
+    if (verbe == "defiler") {
+        auto p = point(mots);
+        auto n = mots.size() >= 4 ? nombres::entier(mots[3]) : std::nullopt;
+        // The scroll event carries a 32-bit line count; a larger amount is malformed.
+        if (!p || !n || *n < std::numeric_limits<std::int32_t>::min() || *n > std::numeric_limits<std::int32_t>::max())
+            return "erreur défilement";
+        s_.saisie->defiler(p->x, p->y, static_cast<std::int32_t>(*n));
+        return "ok defiler " + std::to_string(*n);
+    }
+    if (verbe == "montrer" || verbe == "dire") {
+        auto p = point(mots);
+        if (!p) return "erreur coordonnées";
+        std::string label = verbe == "dire" ? std::string(texte::rogner(d.suite(" "))) : std::string();
+        Marquage* m = s_.marqueur.get();
+        s_.poster([m, p = *p, label = std::move(label)] { m->montrer(p.x, p.y, label); });
+        return "ok repère " + tronque(p->x) + " " + tronque(p->y);
+    }
+    if (verbe == "tracer") {
+        std::vector<Point> points;
+        for (std::size_t i = 1; i < mots.size(); ++i) {
+            const auto morceaux = texte::couper(mots[i], ',', false);
+            if (morceaux.size() != 2) continue;
+            auto x = nombres::coordonnee(morceaux[0]);
+            auto y = nombres::coordonnee(morceaux[1]);
+            if (x && y) points.push_back({*x, *y});
+        }
+        if (points.size() < 2) return "erreur trait trop court";
+        const std::size_t n = points.size();
+        Marquage* m = s_.marqueur.get();
+        s_.poster([m, points = std::move(points)] { m->tracer(points); });
+        return "ok trait " + std::to_string(n) + " points";
+    }
+    if (verbe == "effacer") {
+        Marquage* m = s_.marqueur.get();
+        s_.poster([m] { m->effacer(); });
+        return "ok repère effacé";
+    }
+    if (verbe == "flux") return flux(mots);
+    if (verbe == "flux-stop") {
+        s_.diffuseur->arreter();
+        return "ok flux arrêté";
+    }
+    if (verbe == "presse-lire") {
+        const std::string t = s_.presse->lire().value_or("");
+        return t.empty() ? "ok presse vide" : "ok presse\n" + t;
+    }
+    if (verbe == "presse-ecrire") {
+        const std::string t = d.suite("\n");
+        if (t.empty()) return "erreur rien à coller";
+        s_.presse->ecrire(t);
+        return "ok presse " + caracteres(t);
+    }
+    if (verbe == "etat") {
+        const bool ecran = s_.permissions->voitEcran();
+        const bool agir = s_.permissions->peutAgir();
+        return std::string("ok ecran=") + (ecran ? "1" : "0") + " agir=" + (agir ? "1" : "0") + " devant=" + nomDevant();
+    }
+    return "erreur verbe inconnu " + v;
+}
+
+std::string Agent::lire(const std::vector<std::string_view>& mots) {
+    if (!s_.permissions->peutAgir()) return "refus autorisation de contrôle non accordée";
+    std::optional<std::string> motif;
+    if (mots.size() > 1) motif = joindreArguments(mots);
+    const auto liste = s_.lecture->elements(motif, maximumLire);
+    if (!liste.empty())
+        return "ok " + std::to_string(liste.size()) + " éléments dans « " + nomDevant() + " »\n" + enLignes(liste);
+    std::string r = "ok rien d'étiqueté dans « " + nomDevant() + " »";
+    if (motif) r += " pour « " + *motif + " »";
+    return r + " — là, il faut vraiment regarder l'image";
+}
+
+std::string Agent::viser(const std::vector<std::string_view>& mots) {
+    if (!s_.permissions->peutAgir()) return "refus autorisation de contrôle non accordée";
+    const std::string nom = joindreArguments(mots);
+    if (nom.empty()) return "erreur viser quoi ?";
+    const auto e = s_.lecture->viser(nom);
+    if (!e) return "erreur rien nommé « " + nom + " » dans « " + nomDevant() + " »";
+    const double x = e->cadre.x + e->cadre.largeur / 2;
+    const double y = e->cadre.y + e->cadre.hauteur / 2;
+    s_.saisie->cliquer(x, y, false, false);
+    const std::string role = e->role.starts_with("AX") ? e->role.substr(2) : e->role;
+    return "ok clic " + role + " « " + e->nom + " » en " + tronque(x) + "," + tronque(y);
+}
+
+std::string Agent::flux(const std::vector<std::string_view>& mots) {
+    if (!s_.permissions->voitEcran()) return "refus autorisation d'écran non accordée";
+    const std::int64_t largeur = mots.size() > 1 ? nombres::entier(mots[1]).value_or(1440) : 1440;
+    const std::int64_t qualite = mots.size() > 2 ? nombres::entier(mots[2]).value_or(45) : 45;
+    const std::string moteur = mots.size() > 3 ? std::string(mots[3]) : "h264";
+    s_.diffuseur->demarrer(dossier, largeur, qualite, moteur);
+    std::uint16_t port = s_.diffuseur->port();
+    for (int i = 0; port == 0 && i < attentesPort; ++i) {
+        s_.pause(pauseAttentePortMs);
+        port = s_.diffuseur->port();
+    }
+    if (port == 0) return "erreur flux impossible";
+    return "ok flux " + std::to_string(port) + " " + s_.diffuseur->moteurActif();
+}
+
+}  // namespace vimba

@@ -1,0 +1,42 @@
+// vimba-agent: the command agent alone on the main loop, without a window.
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "agent/agent.h"
+#include "agent/fabrique.h"
+
+int main(int argc, char** argv) {
+    // --dossier only lets tests run the agent beside another one; the product folder is fixed.
+    const char* dossier = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--dossier") == 0 && i + 1 < argc) {
+            dossier = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: vimba-agent [--dossier DOSSIER]\n");
+            return 2;
+        }
+    }
+    if (!gtk_init_check(&argc, &argv)) {
+        std::fprintf(stderr, "vimba-agent : aucun affichage X (DISPLAY) n’est joignable\n");
+        return 1;
+    }
+    vimba::Agent& a = dossier ? *new vimba::Agent(vimba::servicesDuSysteme(dossier), dossier) : vimba::agent();
+    GMainLoop* boucle = g_main_loop_new(nullptr, FALSE);
+    auto arret = [](gpointer p) -> gboolean {
+        g_main_loop_quit(static_cast<GMainLoop*>(p));
+        return G_SOURCE_REMOVE;
+    };
+    g_unix_signal_add(SIGINT, arret, boucle);
+    g_unix_signal_add(SIGTERM, arret, boucle);
+    a.demarrer();
+    g_main_loop_run(boucle);
+    a.stopper();
+    // Let the posted marker erase run before leaving.
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    return 0;
+}
