@@ -1,0 +1,20 @@
+#pragma once
+// The application in front on X11: the process of _NET_ACTIVE_WINDOW, named as the user
+// sees it (its AT-SPI application name, else its desktop entry's Name, else WM_CLASS).
+#include <optional>
+#include <string>
+
+typedef struct _AtspiAccessible AtspiAccessible;
+
+namespace vimba::x11 {
+
+struct AppliDevant {
+    int pid = 0;  // 0 when the window does not say
+    std::string nom;
+};
+
+std::optional<AppliDevant> appliDevant();
+// The AT-SPI application of that process (a new reference the caller unrefs), or null.
+AtspiAccessible* applicationAtspi(int pid);
+
+}  // namespace vimba::x11
