@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The channel end to end on a real desktop: vimba-agent answering vimba-demande.
+# Usage: canal_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
+set -uo pipefail
+build=$1
+agent=$build/agent/vimba-agent
+demande=$build/tools/vimba-demande
+dossier=$(mktemp -d /tmp/essai-canal-XXXXXX)
+echecs=0
+pid=
+fin() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$dossier"; }
+trap fin EXIT
+
+verifier() {  # nom attendu obtenu
+  if [ "$2" == "$3" ]; then echo "ok   - $1"; else echo "FAIL - $1: attendu «$2» obtenu «$3»"; echecs=$((echecs + 1)); fi
+}
+d() { "$demande" --dossier "$dossier" "$@"; }
+
+"$agent" --dossier "$dossier" & pid=$!
+
+r=$(d etat); verifier "etat answers" "ok ecran=1" "${r%% agir=*}"
+r=$(d 'sauter'); rc=$?; verifier "unknown verb exits 1" "1 erreur verbe inconnu sauter" "$rc $r"
+
+r=$(printf 'presse-ecrire\nBonjour « Été » ✓\nligne 2' | d); verifier "presse-ecrire" "ok presse 25 caractères" "$r"
+r=$(timeout 5 xclip -o -selection clipboard); verifier "another client reads what the agent set" $'Bonjour « Été » ✓\nligne 2' "$r"
+r=$(timeout 5 xclip -o -selection clipboard); verifier "and it stays served" $'Bonjour « Été » ✓\nligne 2' "$r"
+
+printf 'venu d’ailleurs' | timeout 5 xclip -i -selection clipboard -loops 1 & xclip=$!
+sleep 0.3
+r=$(d presse-lire); verifier "presse-lire reads another client's text" $'ok presse\nvenu d’ailleurs' "$r"
+wait $xclip
+
+# A burst from four concurrent clients: every reply reaches its own sender.
+rafale() {
+  local k=$1 i r faux=0
+  for i in $(seq 50); do
+    r=$(d "clic $k $i") || { faux=$((faux + 1)); continue; }
+    [ "$r" == "ok clic $k $i" ] || faux=$((faux + 1))
+  done
+  echo "$faux" > "$dossier.rafale$k"
+}
+clients=()
+for k in 1 2 3 4; do rafale "$k" & clients+=($!); done
+wait "${clients[@]}"
+total=0
+for k in 1 2 3 4; do total=$((total + $(cat "$dossier.rafale$k"))); rm -f "$dossier.rafale$k"; done
+verifier "200 requests from 4 clients all answered correctly" 0 "$total"
+
+# No agent: the client says so and exits 2.
+r=$("$demande" --dossier "$dossier/absent" etat 2>&1); rc=$?
+verifier "missing folder exits 2" 2 "$rc"
+kill -STOP "$pid"
+r=$(d --attente 0.3 etat 2>/dev/null); rc=$?
+verifier "no reply exits 2" 2 "$rc"
+kill -CONT "$pid"
+
+: > "$dossier/vue.jpg"; : > "$dossier/flux.port"; : > "$dossier/demande-zz.tmp"
+kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
+verifier "SIGTERM stops cleanly" 0 "$rc"
+verifier "stopper clears the folder" "flux.port" "$(ls "$dossier")"
+
+echo "$((12 - echecs)) passed, $echecs failed"
+[ "$echecs" -eq 0 ]
