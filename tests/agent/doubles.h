@@ -100,7 +100,7 @@ class MarquageDouble final : public Marquage {
 public:
     explicit MarquageDouble(Journal& j) : j_(j) {}
     void montrer(double x, double y, const std::string& t) override {
-        j_.appels.push_back("montrer " + std::to_string(int(x)) + " " + std::to_string(int(y)) + " [" + t + "]");
+        j_.appels.push_back("montrer " + std::to_string(static_cast<long long>(x)) + " " + std::to_string(static_cast<long long>(y)) + " [" + t + "]");
     }
     void tracer(const std::vector<Point>& p) override { j_.appels.push_back("tracer " + std::to_string(p.size())); }
     void effacer() override { j_.appels.push_back("effacer"); }
