@@ -16,7 +16,7 @@ bool finitPar(std::string_view s, std::string_view f) { return s.size() >= f.siz
 }  // namespace
 
 Agent::Agent(Services services, std::string d)
-    : dossier(std::move(d)), interdites(applicationsInterdites()), s_(std::move(services)) {}
+    : dossier(std::move(d)), interdites(applicationsInterdites()), s_(std::move(services)), veille_(dossier, [this] { tour(); }) {}
 
 Agent::~Agent() {
     if (minuteur_) g_source_remove(minuteur_);
@@ -24,6 +24,9 @@ Agent::~Agent() {
 
 void Agent::demarrer() {
     if (minuteur_) return;
+    // The watch only shortens the wait and lets idle ticks skip the listing; the 12 ms
+    // poll stays the rule, so a missed event costs one tick at most.
+    veille_.demarrer();
     minuteur_ = g_timeout_add(periodeMs, [](gpointer moi) -> gboolean {
         static_cast<Agent*>(moi)->tour();
         return G_SOURCE_CONTINUE;
@@ -32,6 +35,8 @@ void Agent::demarrer() {
 
 void Agent::tour() {
     if (enCours_) return;
+    if (minuteur_ && !veille_.aChange()) return;
+    veille_.marquerPropre();
     auto noms = dossier::lister(dossier);
     if (!noms) return;
     std::vector<std::string> demandes;
@@ -49,6 +54,7 @@ void Agent::tour() {
         }
         if (lu != dossier::Lecture::Lue || !texte::utf8Valide(texte)) {
             dossier::supprimer(dossier, nom);
+            veille_.marquerSale();
             return;
         }
         enCours_ = true;
@@ -57,6 +63,7 @@ void Agent::tour() {
         const std::string reponse = executer(texte);
         dossier::ecrireAtomique(dossier, prefixeReponse + nom.substr(prefixeDemande.size()), reponse);
         enCours_ = false;
+        veille_.marquerSale();  // others may be waiting for the next tick
         return;
     }
 }
@@ -66,6 +73,7 @@ void Agent::stopper() {
         g_source_remove(minuteur_);
         minuteur_ = 0;
     }
+    veille_.arreter();
     Marquage* m = s_.marqueur.get();
     s_.poster([m] { m->effacer(); });
     s_.diffuseur->arreter();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "agent/services.h"
+#include "agent/veille.h"
 
 namespace vimba {
 
@@ -50,6 +51,7 @@ private:
     std::string flux(const std::vector<std::string_view>& mots);
 
     Services s_;
+    VeilleDossier veille_;
     guint minuteur_ = 0;
     bool enCours_ = false;
     // None until the first request: no activity is recent before it.

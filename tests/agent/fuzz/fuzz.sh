@@ -7,7 +7,7 @@ racine=$(cd "$ici/../../.." && pwd)
 travail=$1
 secondes=${2:-30}
 mkdir -p "$travail"
-sources=(agent/agent.cpp agent/dossier.cpp agent/executer.cpp agent/texte.cpp agent/nombres.cpp agent/sensibles.cpp reading/element.cpp)
+sources=(agent/agent.cpp agent/veille.cpp agent/dossier.cpp agent/executer.cpp agent/texte.cpp agent/nombres.cpp agent/sensibles.cpp reading/element.cpp)
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$racine" $(pkg-config --cflags glib-2.0 icu-uc) \
   "$ici/executer_fuzz.cpp" "${sources[@]/#/$racine/}" \
