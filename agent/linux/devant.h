@@ -10,9 +10,11 @@ namespace vimba::x11 {
 
 struct AppliDevant {
     int pid = 0;  // 0 when the window does not say
-    std::string nom;
+    std::string nom;  // empty when nothing names it
 };
 
+// None when no window is active. Without a window manager, the window holding the
+// keyboard focus stands in for the active one.
 std::optional<AppliDevant> appliDevant();
 // The AT-SPI application of that process (a new reference the caller unrefs), or null.
 AtspiAccessible* applicationAtspi(int pid);

@@ -1,0 +1,204 @@
+// The application in front on X11. One display connection and the AT-SPI link are opened
+// on first use and kept; main thread only.
+#include "agent/linux/devant.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <atspi/atspi.h>
+#include <glib.h>
+#include <unistd.h>
+
+#include <map>
+#include <vector>
+
+#include "agent/linux/piege_x11.h"
+
+namespace vimba::x11 {
+
+namespace {
+
+Display* affichage() {
+    static Display* const d = XOpenDisplay(nullptr);
+    return d;
+}
+
+// One 32-bit item of a window property (a window id or a number), or none.
+std::optional<unsigned long> propriete(Display* d, Window w, const char* nom, Atom type) {
+    PiegeX piege(d);
+    Atom reel = None;
+    int format = 0;
+    unsigned long n = 0, reste = 0;
+    unsigned char* donnees = nullptr;
+    const int r = XGetWindowProperty(d, w, XInternAtom(d, nom, False), 0, 1, False, type, &reel, &format, &n, &reste,
+                                     &donnees);
+    std::optional<unsigned long> v;
+    if (r == Success && piege.sain() && donnees && reel == type && format == 32 && n == 1)
+        v = reinterpret_cast<unsigned long*>(donnees)[0];
+    if (donnees) XFree(donnees);
+    return v;
+}
+
+struct ClasseX {
+    std::string instance, classe;
+};
+
+std::optional<ClasseX> classe(Display* d, Window w) {
+    PiegeX piege(d);
+    XClassHint h{nullptr, nullptr};
+    const Status ok = XGetClassHint(d, w, &h);
+    std::optional<ClasseX> c;
+    if (ok && piege.sain()) c = ClasseX{h.res_name ? h.res_name : "", h.res_class ? h.res_class : ""};
+    if (h.res_name) XFree(h.res_name);
+    if (h.res_class) XFree(h.res_class);
+    return c;
+}
+
+// Without a window manager there is no _NET_ACTIVE_WINDOW: take the keyboard focus and
+// climb to its top-level window, so the guards still see what receives the keys.
+Window fenetreFocus(Display* d) {
+    PiegeX piege(d);
+    Window focus = None;
+    int etat = 0;
+    XGetInputFocus(d, &focus, &etat);
+    if (!piege.sain() || focus == None || focus == PointerRoot) return None;
+    const Window racine = DefaultRootWindow(d);
+    Window w = focus;
+    for (int profondeur = 0; profondeur < 64 && w != racine; ++profondeur) {
+        if (classe(d, w)) return w;
+        Window r = None, parent = None, *enfants = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(d, w, &r, &parent, &enfants, &n) || !piege.sain()) return None;
+        if (enfants) XFree(enfants);
+        w = parent;
+    }
+    return None;
+}
+
+Window fenetreActive(Display* d) {
+    if (auto active = propriete(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW", XA_WINDOW)) return *active;
+    // The property is there only when a window manager runs; none at all means no manager.
+    return propriete(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) ? None : fenetreFocus(d);
+}
+
+std::string nomDeBureau(const std::string& fichier) {
+    GKeyFile* f = g_key_file_new();
+    std::string nom;
+    if (g_key_file_load_from_data_dirs(f, ("applications/" + fichier).c_str(), nullptr, G_KEY_FILE_NONE, nullptr)) {
+        if (gchar* n = g_key_file_get_locale_string(f, "Desktop Entry", "Name", nullptr, nullptr)) {
+            nom = n;
+            g_free(n);
+        }
+    }
+    g_key_file_free(f);
+    return nom;
+}
+
+// The Name of the desktop entry of a WM_CLASS: by file name, else by StartupWMClass.
+// Answers are kept: this runs before every request and entries seldom change.
+std::string nomParClasse(const ClasseX& c) {
+    static std::map<std::string, std::string> connus;
+    const std::string cle = c.instance + '\n' + c.classe;
+    if (auto it = connus.find(cle); it != connus.end()) return it->second;
+    std::string nom;
+    for (const std::string& base : {c.classe, c.instance}) {
+        if (base.empty()) continue;
+        gchar* minuscule = g_ascii_strdown(base.c_str(), -1);
+        for (const std::string& essai : {base, std::string(minuscule)})
+            if (nom.empty()) nom = nomDeBureau(essai + ".desktop");
+        g_free(minuscule);
+    }
+    if (nom.empty() && !c.classe.empty()) {
+        std::vector<std::string> dossiers{std::string(g_get_user_data_dir()) + "/applications"};
+        for (const gchar* const* s = g_get_system_data_dirs(); *s; ++s) dossiers.push_back(std::string(*s) + "/applications");
+        for (const auto& dossier : dossiers) {
+            GDir* rep = g_dir_open(dossier.c_str(), 0, nullptr);
+            if (!rep) continue;
+            while (const gchar* f = g_dir_read_name(rep)) {
+                if (!nom.empty() || !g_str_has_suffix(f, ".desktop")) continue;
+                GKeyFile* k = g_key_file_new();
+                if (g_key_file_load_from_file(k, (dossier + "/" + f).c_str(), G_KEY_FILE_NONE, nullptr)) {
+                    gchar* wm = g_key_file_get_string(k, "Desktop Entry", "StartupWMClass", nullptr);
+                    if (wm && g_ascii_strcasecmp(wm, c.classe.c_str()) == 0) {
+                        if (gchar* n = g_key_file_get_locale_string(k, "Desktop Entry", "Name", nullptr, nullptr)) {
+                            nom = n;
+                            g_free(n);
+                        }
+                    }
+                    g_free(wm);
+                }
+                g_key_file_free(k);
+            }
+            g_dir_close(rep);
+            if (!nom.empty()) break;
+        }
+    }
+    connus.emplace(cle, nom);
+    return nom;
+}
+
+}  // namespace
+
+std::optional<AppliDevant> appliDevant() {
+    Display* d = affichage();
+    if (!d) return std::nullopt;
+    const Window w = fenetreActive(d);
+    if (w == None) return std::nullopt;
+    AppliDevant a;
+    if (auto pid = propriete(d, w, "_NET_WM_PID", XA_CARDINAL); pid && *pid > 0 && *pid < 0x7fffffff)
+        a.pid = static_cast<int>(*pid);
+    // Our own accessible tree cannot answer while this thread waits for it.
+    if (a.pid > 0 && a.pid != getpid()) {
+        if (AtspiAccessible* app = applicationAtspi(a.pid)) {
+            if (gchar* n = atspi_accessible_get_name(app, nullptr)) {
+                a.nom = n;
+                g_free(n);
+            }
+            g_object_unref(app);
+        }
+    }
+    if (a.nom.empty()) {
+        if (auto c = classe(d, w)) {
+            a.nom = nomParClasse(*c);
+            if (a.nom.empty()) a.nom = c->classe;
+        }
+    }
+    return a;
+}
+
+AtspiAccessible* applicationAtspi(int pid) {
+    if (pid <= 0) return nullptr;
+    atspi_init();
+    AtspiAccessible* bureau = atspi_get_desktop(0);
+    if (!bureau) return nullptr;
+    // A bus name is never given to another connection, so its process can be remembered.
+    static std::map<std::string, int> pidParBus;
+    AtspiAccessible* trouve = nullptr;
+    const int n = atspi_accessible_get_child_count(bureau, nullptr);
+    for (int i = 0; i < n && !trouve; ++i) {
+        AtspiAccessible* app = atspi_accessible_get_child_at_index(bureau, i, nullptr);
+        if (!app) continue;
+        const char* bus = app->parent.app ? app->parent.app->bus_name : nullptr;
+        int p = -1;
+        if (auto it = bus ? pidParBus.find(bus) : pidParBus.end(); it != pidParBus.end()) {
+            p = it->second;
+        } else {
+            GError* err = nullptr;
+            p = static_cast<int>(atspi_accessible_get_process_id(app, &err));
+            if (err) {
+                g_error_free(err);
+                p = -1;
+            } else if (bus) {
+                pidParBus.emplace(bus, p);
+            }
+        }
+        if (p == pid)
+            trouve = app;
+        else
+            g_object_unref(app);
+    }
+    g_object_unref(bureau);
+    return trouve;
+}
+
+}  // namespace vimba::x11
