@@ -76,9 +76,13 @@ Window fenetreFocus(Display* d) {
 }
 
 Window fenetreActive(Display* d) {
-    if (auto active = propriete(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW", XA_WINDOW)) return *active;
-    // The property is there only when a window manager runs; none at all means no manager.
-    return propriete(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) ? None : fenetreFocus(d);
+    if (auto active = propriete(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW", XA_WINDOW); active && *active != None)
+        return *active;
+    // A running window manager's check window names itself; a manager that has gone
+    // leaves a property naming a window that is no more.
+    const auto controle = propriete(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    const bool gestionnaire = controle && propriete(d, *controle, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) == controle;
+    return gestionnaire ? None : fenetreFocus(d);
 }
 
 std::string nomDeBureau(const std::string& fichier) {

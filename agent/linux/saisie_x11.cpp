@@ -1,0 +1,166 @@
+#include "agent/linux/saisie_x11.h"
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <glib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "agent/fabrique.h"
+#include "agent/linux/cles_pretees.h"
+#include "agent/linux/ecran_x11.h"
+#include "agent/linux/piege_x11.h"
+#include "agent/linux/touches.h"
+
+namespace vimba::x11 {
+
+namespace {
+
+constexpr std::chrono::milliseconds apresDeplacement{40};
+constexpr std::chrono::milliseconds enfoncementBouton{50};
+constexpr std::chrono::milliseconds apresClicDouble{40};
+constexpr std::chrono::milliseconds apresCaractere{12};
+constexpr std::chrono::milliseconds enfoncementTouche{40};
+// A button press that comes soon after a keyboard mapping change is lost: the window
+// manager and the toolkits are still taking the change in (seen with openbox and GTK).
+constexpr std::chrono::milliseconds digestionCarte{300};
+
+void pause(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
+
+// X coordinates are 16-bit on the wire; further points are clamped to the edge.
+int versRacine(double v, int origine) {
+    if (std::isnan(v)) return origine;
+    const double r = std::floor(v) + origine;
+    return static_cast<int>(std::clamp(r, -32768.0, 32767.0));
+}
+
+// The text's scalars; a malformed byte gives none and is skipped.
+std::vector<char32_t> scalaires(const std::string& s) {
+    std::vector<char32_t> r;
+    const char* p = s.data();
+    const char* const fin = p + s.size();
+    while (p < fin) {
+        const gunichar c = g_utf8_get_char_validated(p, fin - p);
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+            ++p;
+            continue;
+        }
+        r.push_back(c);
+        p = g_utf8_next_char(p);
+    }
+    return r;
+}
+
+}  // namespace
+
+SaisieX11::SaisieX11() : affichage_(XOpenDisplay(nullptr)) {
+    if (!affichage_) return;
+    int ev, err, maj, min;
+    xtest_ = XTestQueryExtension(affichage_, &ev, &err, &maj, &min);
+    // Our events must still flow while another client grabs the server.
+    if (xtest_) XTestGrabControl(affichage_, True);
+}
+
+SaisieX11::~SaisieX11() {
+    if (affichage_) XCloseDisplay(affichage_);
+}
+
+void SaisieX11::deplacer(double x, double y) {
+    if (!xtest_) return;
+    const Moniteur m = moniteurPrincipal(affichage_);
+    PiegeX piege(affichage_);
+    XTestFakeMotionEvent(affichage_, -1, versRacine(x, m.x), versRacine(y, m.y), CurrentTime);
+    XFlush(affichage_);
+}
+
+void SaisieX11::bouton(unsigned numero, bool enfonce) {
+    if (!xtest_) return;
+    PiegeX piege(affichage_);
+    XTestFakeButtonEvent(affichage_, numero, enfonce, CurrentTime);
+    XFlush(affichage_);
+}
+
+void SaisieX11::cle(KeyCode code, bool enfonce) {
+    if (!xtest_ || code == 0) return;
+    PiegeX piege(affichage_);
+    XTestFakeKeyEvent(affichage_, code, enfonce, CurrentTime);
+    XFlush(affichage_);
+}
+
+void SaisieX11::laisserDigerer() { std::this_thread::sleep_until(derniereCarte_ + digestionCarte); }
+
+void SaisieX11::cliquer(double x, double y, bool double_, bool droit) {
+    laisserDigerer();
+    deplacer(x, y);
+    pause(apresDeplacement);
+    // X counts the clicks itself: two presses close in time and place are a double click.
+    const unsigned numero = droit ? Button3 : Button1;
+    for (int n = 0; n < (double_ ? 2 : 1); ++n) {
+        bouton(numero, true);
+        pause(enfoncementBouton);
+        bouton(numero, false);
+        if (double_) pause(apresClicDouble);
+    }
+}
+
+void SaisieX11::bouger(double x, double y) { deplacer(x, y); }
+
+void SaisieX11::defiler(double x, double y, std::int32_t lignes) {
+    laisserDigerer();
+    deplacer(x, y);
+    const unsigned numero = lignes > 0 ? Button4 : Button5;
+    const std::int64_t crans = std::min<std::int64_t>(std::abs(static_cast<std::int64_t>(lignes)), cransMaximum);
+    for (std::int64_t i = 0; i < crans; ++i) {
+        bouton(numero, true);
+        bouton(numero, false);
+    }
+}
+
+void SaisieX11::ecrire(const std::string& texte) {
+    if (!xtest_) return;
+    ClesPretees pretees(affichage_, &derniereCarte_);
+    for (char32_t c : scalaires(texte)) {
+        KeyCode code = 0;
+        if (c == U'\n' || c == U'\t') {
+            const KeySym s = c == U'\n' ? XK_Return : XK_Tab;
+            code = XKeysymToKeycode(affichage_, s);
+            if (code == 0) code = pretees.preter(s);
+        } else {
+            code = pretees.preter(keysymDe(c));
+        }
+        cle(code, true);
+        cle(code, false);
+        pause(apresCaractere);
+    }
+}
+
+bool SaisieX11::frapper(const std::string& mot) {
+    const auto combinaison = lireCombinaison(mot);
+    if (!combinaison) return false;
+    if (!xtest_) return true;
+    ClesPretees pretees(affichage_, &derniereCarte_);
+    // Synthetic X events carry no modifier flags: the modifier keys themselves go down
+    // first and come up last, in reverse order.
+    std::vector<KeyCode> modificateurs;
+    for (auto [m, s] : {std::pair<unsigned, KeySym>{Controle, XK_Control_L}, {Alt, XK_Alt_L}, {Majuscule, XK_Shift_L}}) {
+        if (!(combinaison->modificateurs & m)) continue;
+        if (KeyCode code = XKeysymToKeycode(affichage_, s)) modificateurs.push_back(code);
+    }
+    KeyCode code = XKeysymToKeycode(affichage_, combinaison->touche);
+    if (code == 0) code = pretees.preter(combinaison->touche);
+    for (KeyCode m : modificateurs) cle(m, true);
+    cle(code, true);
+    pause(enfoncementTouche);
+    cle(code, false);
+    for (auto m = modificateurs.rbegin(); m != modificateurs.rend(); ++m) cle(*m, false);
+    return true;
+}
+
+}  // namespace vimba::x11
+
+namespace vimba {
+std::unique_ptr<Saisie> creerSaisie() { return std::make_unique<x11::SaisieX11>(); }
+}  // namespace vimba
