@@ -121,18 +121,18 @@ void SaisieX11::defiler(double x, double y, std::int32_t lignes) {
 
 void SaisieX11::ecrire(const std::string& texte) {
     if (!xtest_) return;
-    ClesPretees pretees(affichage_, &derniereCarte_);
-    for (char32_t c : scalaires(texte)) {
-        KeyCode code = 0;
-        if (c == U'\n' || c == U'\t') {
-            const KeySym s = c == U'\n' ? XK_Return : XK_Tab;
-            code = XKeysymToKeycode(affichage_, s);
-            if (code == 0) code = pretees.preter(s);
-        } else {
-            code = pretees.preter(keysymDe(c));
-        }
-        cle(code, true);
-        cle(code, false);
+    std::vector<KeySym> symboles;
+    for (char32_t c : scalaires(texte)) symboles.push_back(c == U'\n' ? XK_Return : c == U'\t' ? XK_Tab : keysymDe(c));
+    const std::size_t n = symboles.size();
+    const KeyCode majuscule = XKeysymToKeycode(affichage_, XK_Shift_L);
+    ClesPretees cles(affichage_, std::move(symboles), &derniereCarte_);
+    for (std::size_t i = 0; i < n; ++i) {
+        ClesPretees::Frappe f = cles.frappe(i);
+        if (f.majuscule && majuscule == 0) f = {cles.sansMajuscule(i), false};
+        if (f.majuscule && f.code) cle(majuscule, true);
+        cle(f.code, true);
+        cle(f.code, false);
+        if (f.majuscule && f.code) cle(majuscule, false);
         pause(apresCaractere);
     }
 }
@@ -141,7 +141,6 @@ bool SaisieX11::frapper(const std::string& mot) {
     const auto combinaison = lireCombinaison(mot);
     if (!combinaison) return false;
     if (!xtest_) return true;
-    ClesPretees pretees(affichage_, &derniereCarte_);
     // Synthetic X events carry no modifier flags: the modifier keys themselves go down
     // first and come up last, in reverse order.
     std::vector<KeyCode> modificateurs;
@@ -149,8 +148,10 @@ bool SaisieX11::frapper(const std::string& mot) {
         if (!(combinaison->modificateurs & m)) continue;
         if (KeyCode code = XKeysymToKeycode(affichage_, s)) modificateurs.push_back(code);
     }
+    // A key missing from the layout is lent a spare keycode for the time of the press.
+    ClesPretees cles(affichage_, {combinaison->touche}, &derniereCarte_);
     KeyCode code = XKeysymToKeycode(affichage_, combinaison->touche);
-    if (code == 0) code = pretees.preter(combinaison->touche);
+    if (code == 0) code = cles.sansMajuscule(0);
     for (KeyCode m : modificateurs) cle(m, true);
     cle(code, true);
     pause(enfoncementTouche);

@@ -131,7 +131,7 @@ attendre "$e" entree copie >/dev/null
 d touche cmd-a >/dev/null; d touche pomme-c >/dev/null; d touche droite >/dev/null; d touche cmd-v >/dev/null
 verifier "cmd-c and cmd-v copy and paste" copiecopie "$(attendre "$e" entree copiecopie)"
 d touche maj-gauche >/dev/null; d touche maj-gauche >/dev/null; d touche supprimer >/dev/null
-verifier "maj-gauche selects with the modifier held" copieco "$(attendre "$e" entree copieco)"
+verifier "maj-gauche selects with the modifier held" copiecop "$(attendre "$e" entree copiecop)"
 for mot in f1 cmd cmd-shift 1; do
   r=$(d touche "$mot"); verifier "touche $mot is unknown" "erreur touche inconnue $mot" "$r"
 done
