@@ -170,9 +170,18 @@ std::optional<AppliDevant> appliDevant() {
     return a;
 }
 
+bool atspiPret() {
+    // libatspi aborts the process on its first call when it has no bus; ask once whether
+    // it has one, and never call it otherwise.
+    static const bool pret = [] {
+        const int r = atspi_init();
+        return r == 0 || (r == 1 && atspi_get_a11y_bus() != nullptr);
+    }();
+    return pret;
+}
+
 AtspiAccessible* applicationAtspi(int pid) {
-    if (pid <= 0) return nullptr;
-    atspi_init();
+    if (pid <= 0 || !atspiPret()) return nullptr;
     AtspiAccessible* bureau = atspi_get_desktop(0);
     if (!bureau) return nullptr;
     // A bus name is never given to another connection, so its process can be remembered.

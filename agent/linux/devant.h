@@ -16,6 +16,9 @@ struct AppliDevant {
 // None when no window is active. Without a window manager, the window holding the
 // keyboard focus stands in for the active one.
 std::optional<AppliDevant> appliDevant();
+// Whether the accessibility bus can be used: without it, any libatspi call ends the
+// process. Call before using libatspi directly.
+bool atspiPret();
 // The AT-SPI application of that process (a new reference the caller unrefs), or null.
 AtspiAccessible* applicationAtspi(int pid);
 

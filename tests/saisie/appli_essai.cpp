@@ -2,7 +2,9 @@
 // password entry, a text view, a read-only text, a double-click zone and a scrolled list.
 // It writes its state, one file per fact, into the folder given with --etat, and the
 // root-coordinate rectangle of each widget into "geometrie"; "pret" appears once shown.
-//   appli_essai --etat DIR [--nom NAME] [--focus entree|mdp|texte]
+// The zone also logs the server time of its presses ("temps": type and time, the double
+// click's extra event as type 2) and releases ("lachers").
+//   appli_essai --etat DIR [--nom NAME] [--focus entree|mdp|texte] [--sans-accessibilite]
 #include <gtk/gtk.h>
 
 #include <cstring>
@@ -65,14 +67,18 @@ gboolean publierGeometrie(gpointer) {
 int main(int argc, char** argv) {
     const char* nom = "Appli essai";
     const char* focus = "entree";
-    gtk_init(&argc, &argv);
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--sans-accessibilite")) g_setenv("NO_AT_BRIDGE", "1", TRUE);
+        if (i + 1 == argc) continue;
         if (!std::strcmp(argv[i], "--etat")) dossier = argv[i + 1];
         if (!std::strcmp(argv[i], "--nom")) nom = argv[i + 1];
         if (!std::strcmp(argv[i], "--focus")) focus = argv[i + 1];
     }
-    if (dossier.empty()) return 2;
+    // The name is the AT-SPI application name and both parts of WM_CLASS.
     g_set_prgname(nom);
+    gtk_init(&argc, &argv);
+    gdk_set_program_class(nom);
+    if (dossier.empty()) return 2;
     g_set_application_name(nom);
 
     fenetre = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -126,7 +132,16 @@ int main(int argc, char** argv) {
     GtkWidget* zone = nommer("zone", gtk_event_box_new());
     gtk_container_add(GTK_CONTAINER(zone), gtk_label_new("Zone"));
     gtk_widget_set_size_request(zone, -1, 50);
+    g_signal_connect(zone, "button-release-event", G_CALLBACK(+[](GtkWidget*, GdkEventButton* e, gpointer) -> gboolean {
+                         static std::string lachers;
+                         lachers += std::to_string(e->time) + "\n";
+                         ecrire("lachers", lachers);
+                         return TRUE;
+                     }), nullptr);
     g_signal_connect(zone, "button-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventButton* e, gpointer) -> gboolean {
+                         static std::string temps;
+                         temps += std::to_string(e->type == GDK_BUTTON_PRESS ? 1 : 2) + " " + std::to_string(e->time) + "\n";
+                         ecrire("temps", temps);
                          if (e->type == GDK_BUTTON_PRESS) ++simples;
                          if (e->type == GDK_2BUTTON_PRESS) ++doubles;
                          ecrire("zone", std::to_string(simples) + " " + std::to_string(doubles));

@@ -73,8 +73,13 @@ if ! gestionnaire; then
   attendreQue gestionnaire || echo "(pas de gestionnaire de fenêtres)"
 fi
 
+# A desktop entry that names a window class, for the guard's second way of naming.
+mkdir -p "$tmp/donnees/applications"
+printf '[Desktop Entry]\nType=Application\nName=Banque Populaire\nExec=true\nStartupWMClass=ComptesEnLigne\n' \
+  > "$tmp/donnees/applications/essai-comptes.desktop"
+
 carteAvant=$("$carte")
-"$agent" --dossier "$dossier" & pids+=($!)
+XDG_DATA_HOME=$tmp/donnees "$agent" --dossier "$dossier" & pids+=($!)
 e=$tmp/essai
 ouvrir "$e"
 attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
@@ -89,6 +94,10 @@ verifier "clic toggles the button" 1 "$(attendre "$e" bouton 1)"
 latence=$((($(maintenant) - t0) / 1000000))
 d clic $(point "$e" coche 8 8) >/dev/null; verifier "clic ticks the check box" 1 "$(attendre "$e" coche 1)"
 d double $(point "$e" zone) >/dev/null; verifier "double is two presses and one double click for GTK" "2 1" "$(attendre "$e" zone "2 1")"
+# Server times: press, 50 ms, release, 40 ms, press (lower bounds only, with slack for a busy server).
+ordre=$(paste -d' ' <(awk '$1 == 1 {print $2}' "$e/temps") "$e/lachers" | tr '\n' ' ' |
+  awk '{ print ($2 - $1 >= 35 && $3 - $2 >= 25 && $4 - $3 >= 35) ? "ok" : $0 }')
+verifier "double keeps its pauses between press, release and press" ok "$ordre"
 d double $(point "$e" lecture 12 8) >/dev/null; verifier "double selects the word" alpha "$(attendre "$e" selection alpha)"
 d droit $(point "$e" texte) >/dev/null; verifier "droit opens the context menu" 1 "$(attendre "$e" menu 1)"
 d touche echap >/dev/null
@@ -154,6 +163,25 @@ r=$(printf 'tape\nx' | d); verifier "tape is refused" "refus application sensibl
 kill "${pids[-1]}"
 attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
 r=$(d etat); verifier "served again once it is gone" "Appli essai" "${r#*devant=}"
+
+echo "# Applications that AT-SPI cannot name"
+ouvrir "$tmp/kraken" --nom Kraken --sans-accessibilite
+attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q Kraken"
+r=$(d clic 10 10); verifier "named by its WM_CLASS, and refused" "refus application sensible au premier plan (Kraken)" "$r"
+kill "${pids[-1]}"
+ouvrir "$tmp/banque" --nom ComptesEnLigne --sans-accessibilite
+attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q Banque"
+r=$(d clic 10 10); verifier "named by its desktop entry, and refused" "refus application sensible au premier plan (Banque Populaire)" "$r"
+kill "${pids[-1]}"
+attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
+
+echo "# Accessibility out of reach"
+dossier2=$tmp/canal2
+mkdir -p "$dossier2"
+AT_SPI_BUS_ADDRESS=unix:path=$tmp/aucun-bus "$agent" --dossier "$dossier2" 2>/dev/null & pids+=($!)
+d clic $(point "$e" entree) >/dev/null
+r=$(printf 'tape\nx' | "$demande" --dossier "$dossier2"); verifier "tape is refused when the focus cannot be read" "refus champ de mot de passe" "$r"
+r=$("$demande" --dossier "$dossier2" etat); verifier "and that agent still answers" "Appli essai" "${r#*devant=}"
 
 echo "mesure: clic→effet ${latence} ms (réponse comprise); tape de $scalaires scalaires en ${duree} ms"
 echo "$reussites passed, $echecs failed"
