@@ -4,7 +4,7 @@
 // root-coordinate rectangle of each widget into "geometrie"; "pret" appears once shown.
 // The zone also logs the server time of its presses ("temps": type and time, the double
 // click's extra event as type 2) and releases ("lachers").
-//   appli_essai --etat DIR [--nom NAME] [--focus entree|mdp|texte] [--sans-accessibilite]
+//   appli_essai --etat DIR [--nom NAME] [--focus entree|mdp|texte|aucun] [--sans-accessibilite]
 #include <gtk/gtk.h>
 
 #include <cstring>
@@ -45,7 +45,10 @@ GtkWidget* nommer(const char* nom, GtkWidget* w) {
     return w;
 }
 
+bool sansFocus = false;
+
 gboolean publierGeometrie(gpointer) {
+    if (sansFocus) gtk_window_set_focus(GTK_WINDOW(fenetre), nullptr);
     int ox = 0, oy = 0;
     gdk_window_get_origin(gtk_widget_get_window(fenetre), &ox, &oy);
     std::string g;
@@ -168,6 +171,7 @@ int main(int argc, char** argv) {
     ecrire("defilement", "0");
 
     gtk_widget_show_all(fenetre);
+    sansFocus = !std::strcmp(focus, "aucun");
     GtkWidget* focale = !std::strcmp(focus, "mdp") ? mdp : !std::strcmp(focus, "texte") ? texte : entree;
     gtk_widget_grab_focus(focale);
     gtk_window_present(GTK_WINDOW(fenetre));

@@ -152,6 +152,13 @@ sleep 0.2; verifier "and nothing was typed there" "" "$(cat "$e/mdp")"
 d clic $(point "$e" entree) >/dev/null
 r=$(printf 'tape\n!' | d); verifier "back in the plain entry it types" "ok 1 caractères" "$r"
 
+vide=$tmp/vide
+ouvrir "$vide" --nom "Sans focus" --focus aucun
+attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'Sans focus'"
+r=$(printf 'tape\nx' | d); verifier "tape is refused when nothing has the focus" "refus champ de mot de passe" "$r"
+kill "${pids[-1]}"
+attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
+
 echo "# Sensitive application in front"
 s=$tmp/sensible
 ouvrir "$s" --nom "Bitwarden"
