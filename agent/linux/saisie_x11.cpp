@@ -24,8 +24,9 @@ constexpr std::chrono::milliseconds enfoncementBouton{50};
 constexpr std::chrono::milliseconds apresClicDouble{40};
 constexpr std::chrono::milliseconds apresCaractere{12};
 constexpr std::chrono::milliseconds enfoncementTouche{40};
-// A button press that comes soon after a keyboard mapping change is lost: the window
-// manager and the toolkits are still taking the change in (seen with openbox and GTK).
+// A button press that comes soon after a keyboard mapping change is held back behind the
+// window manager's passive grab while it reloads the mapping, and lands after the keys
+// typed next (seen with openbox and GTK): clicks wait until the change has settled.
 constexpr std::chrono::milliseconds digestionCarte{300};
 
 void pause(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
