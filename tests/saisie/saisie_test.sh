@@ -163,7 +163,8 @@ echo "# Sensitive application in front"
 s=$tmp/sensible
 ouvrir "$s" --nom "Bitwarden"
 attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q Bitwarden"
-for verbe in etat vue "clic 10 10" "touche a" "lire" "inconnu"; do
+for verbe in etat vue lire "viser Bouton" "clic 10 10" "double 10 10" "droit 10 10" "bouger 10 10" "defiler 10 10 1" \
+  "touche a" "montrer 10 10" "dire 10 10" "tracer 1,1 2,2" effacer flux flux-stop presse-lire presse-ecrire inconnu; do
   r=$(d $verbe); verifier "$verbe is refused" "refus application sensible au premier plan (Bitwarden)" "$r"
 done
 r=$(printf 'tape\nx' | d); verifier "tape is refused" "refus application sensible au premier plan (Bitwarden)" "$r"
@@ -189,6 +190,8 @@ AT_SPI_BUS_ADDRESS=unix:path=$tmp/aucun-bus "$agent" --dossier "$dossier2" 2>/de
 d clic $(point "$e" entree) >/dev/null
 r=$(printf 'tape\nx' | "$demande" --dossier "$dossier2"); verifier "tape is refused when the focus cannot be read" "refus champ de mot de passe" "$r"
 r=$("$demande" --dossier "$dossier2" etat); verifier "and that agent still answers" "Appli essai" "${r#*devant=}"
+
+verifier "after all the typing the keyboard mapping is still as it was" "$carteAvant" "$("$carte")"
 
 echo "mesure: clic→effet ${latence} ms (réponse comprise); tape de $scalaires scalaires en ${duree} ms"
 echo "$reussites passed, $echecs failed"
