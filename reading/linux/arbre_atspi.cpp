@@ -1,0 +1,336 @@
+#include "reading/linux/arbre_atspi.h"
+
+#include <X11/Xlib.h>
+#include <atspi/atspi.h>
+#include <gio/gio.h>
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "agent/linux/devant.h"
+#include "agent/linux/ecran_x11.h"
+#include "reading/roles.h"
+
+namespace vimba::lecture {
+
+namespace {
+
+constexpr int fenetreAvance = 48;      // siblings asked ahead of the walk
+constexpr int texteMaximum = 2048;     // characters of a text's contents read as its value
+
+// The private connection to the accessibility bus, opened on first use and kept.
+GDBusConnection* busAccessibilite() {
+    static GDBusConnection* const bus = []() -> GDBusConnection* {
+        GError* err = nullptr;
+        GDBusConnection* session = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &err);
+        if (!session) {
+            g_clear_error(&err);
+            return nullptr;
+        }
+        GVariant* r = g_dbus_connection_call_sync(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
+                                                  nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &err);
+        g_object_unref(session);
+        if (!r) {
+            g_clear_error(&err);
+            return nullptr;
+        }
+        const gchar* adresse = nullptr;
+        g_variant_get(r, "(&s)", &adresse);
+        GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+            adresse,
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &err);
+        g_variant_unref(r);
+        g_clear_error(&err);
+        if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
+        return c;
+    }();
+    return bus;
+}
+
+std::string decimal(double v) {
+    if (!std::isfinite(v)) return "";
+    if (v == std::trunc(v) && std::fabs(v) < 1e15) return std::to_string(static_cast<long long>(v));
+    char b[64];
+    auto [fin, ec] = std::to_chars(b, b + sizeof b, v);
+    return ec == std::errc() ? std::string(b, fin) : "";
+}
+
+bool roleCoche(unsigned r) {
+    return r == ATSPI_ROLE_CHECK_BOX || r == ATSPI_ROLE_RADIO_BUTTON || r == ATSPI_ROLE_TOGGLE_BUTTON ||
+           r == ATSPI_ROLE_CHECK_MENU_ITEM || r == ATSPI_ROLE_RADIO_MENU_ITEM;
+}
+
+enum class Sorte { Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre };
+
+class ArbreAtspi final : public Arbre {
+public:
+    ArbreAtspi(GDBusConnection* bus, std::string nomBus, std::string chemin, int ox, int oy, int delaiMs)
+        : bus_(G_DBUS_CONNECTION(g_object_ref(bus))), ctx_(g_main_context_new()), annuler_(g_cancellable_new()),
+          ox_(ox), oy_(oy), delai_(delaiMs) {
+        noeuds_.emplace_back();
+        noeuds_.back().bus = std::move(nomBus);
+        noeuds_.back().chemin = std::move(chemin);
+    }
+    ~ArbreAtspi() override {
+        // Answers still on their way come back cancelled; wait for them so none outlives us.
+        g_cancellable_cancel(annuler_);
+        while (enVol_ > 0) g_main_context_iteration(ctx_, TRUE);
+        g_object_unref(annuler_);
+        g_main_context_unref(ctx_);
+        g_object_unref(bus_);
+    }
+    ArbreAtspi(const ArbreAtspi&) = delete;
+    ArbreAtspi& operator=(const ArbreAtspi&) = delete;
+
+    Noeud racine() override { return 0; }
+
+    Infos infos(Noeud n) override {
+        lancer(n);
+        // The walk goes to the next siblings soon: ask for them now.
+        if (auto p = noeuds_[n].parent; p != aucun) {
+            const auto& freres = noeuds_[p].enfants;
+            for (std::size_t i = noeuds_[n].rang + 1; i < freres.size() && i <= noeuds_[n].rang + fenetreAvance; ++i)
+                lancer(freres[i]);
+        }
+        attendre(n);
+        Donnees& d = noeuds_[n];
+        // Its first children are the walk's next stop.
+        for (std::size_t i = 0; i < d.enfants.size() && i < fenetreAvance; ++i) lancer(noeuds_[n].enfants[i]);
+        Donnees& e = noeuds_[n];
+        Infos r;
+        r.role = roleAX(e.role);
+        r.titre = e.nom;
+        r.description = e.description;
+        r.valeur = e.valeur ? e.valeur : e.coche;
+        return r;
+    }
+
+    Cadre cadre(Noeud n) override {
+        lancerCadre(n);
+        attendre(n);
+        return noeuds_[n].cadre;
+    }
+
+    std::vector<Noeud> enfants(Noeud n) override {
+        lancer(n);
+        attendre(n);
+        return noeuds_[n].enfants;
+    }
+
+    bool enPanne() const override { return panne_; }
+
+private:
+    static constexpr Noeud aucun = ~Noeud{0};
+
+    struct Donnees {
+        std::string bus, chemin;
+        Noeud parent = aucun;
+        std::size_t rang = 0;
+        bool lance = false, cadreLance = false;
+        int attendus = 0;
+        unsigned role = 0;
+        bool aValeur = false, aTexte = false, aComposant = false;
+        std::optional<std::string> nom, description, valeur, coche;
+        std::vector<Noeud> enfants;
+        Cadre cadre;
+    };
+
+    struct Appel {
+        ArbreAtspi* arbre;
+        Noeud n;
+        Sorte sorte;
+    };
+
+    void appeler(Noeud n, Sorte sorte, const char* interface, const char* methode, GVariant* args, const char* type) {
+        Donnees& d = noeuds_[n];
+        ++d.attendus;
+        ++enVol_;
+        g_dbus_connection_call(bus_, d.bus.c_str(), d.chemin.c_str(), interface, methode, args, G_VARIANT_TYPE(type),
+                               G_DBUS_CALL_FLAGS_NO_AUTO_START, delai_, annuler_, &ArbreAtspi::recu,
+                               new Appel{this, n, sorte});
+    }
+
+    void lancer(Noeud n) {
+        Donnees& d = noeuds_[n];
+        if (d.lance || panne_) return;
+        d.lance = true;
+        // The thread-default context receives the answers, so only our own loop runs them.
+        g_main_context_push_thread_default(ctx_);
+        appeler(n, Sorte::Role, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)");
+        appeler(n, Sorte::Proprietes, "org.freedesktop.DBus.Properties", "GetAll",
+                g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})");
+        appeler(n, Sorte::Interfaces, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)");
+        appeler(n, Sorte::Enfants, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))");
+        g_main_context_pop_thread_default(ctx_);
+    }
+
+    void lancerCadre(Noeud n) {
+        Donnees& d = noeuds_[n];
+        if (d.cadreLance || panne_ || !d.aComposant) return;
+        d.cadreLance = true;
+        g_main_context_push_thread_default(ctx_);
+        appeler(n, Sorte::Cadre, "org.a11y.atspi.Component", "GetExtents", g_variant_new("(u)", 0u), "((iiii))");
+        g_main_context_pop_thread_default(ctx_);
+    }
+
+    void attendre(Noeud n) {
+        while (noeuds_[n].attendus > 0 && !panne_) g_main_context_iteration(ctx_, TRUE);
+    }
+
+    static void recu(GObject* source, GAsyncResult* res, gpointer donnee) {
+        Appel* a = static_cast<Appel*>(donnee);
+        GError* err = nullptr;
+        GVariant* v = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &err);
+        a->arbre->traiter(a->n, a->sorte, v, err);
+        if (v) g_variant_unref(v);
+        if (err) g_error_free(err);
+        delete a;
+    }
+
+    void traiter(Noeud n, Sorte sorte, GVariant* v, GError* err) {
+        --enVol_;
+        --noeuds_[n].attendus;
+        if (err) {
+            // A query that ran out of time means the application does not answer: stop.
+            if (g_error_matches(err, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+                g_error_matches(err, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY) ||
+                g_error_matches(err, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+                g_error_matches(err, G_DBUS_ERROR, G_DBUS_ERROR_TIMED_OUT))
+                panne_ = true;
+            return;
+        }
+        if (g_cancellable_is_cancelled(annuler_)) return;
+        switch (sorte) {
+            case Sorte::Role: {
+                guint32 r = 0;
+                g_variant_get(v, "(u)", &r);
+                noeuds_[n].role = r;
+                if (roleCoche(r)) {
+                    g_main_context_push_thread_default(ctx_);
+                    appeler(n, Sorte::Etat, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
+                    g_main_context_pop_thread_default(ctx_);
+                }
+                break;
+            }
+            case Sorte::Proprietes: {
+                GVariant* dict = g_variant_get_child_value(v, 0);
+                const gchar* s = nullptr;
+                if (g_variant_lookup(dict, "Name", "&s", &s)) noeuds_[n].nom = s;
+                if (g_variant_lookup(dict, "Description", "&s", &s)) noeuds_[n].description = s;
+                g_variant_unref(dict);
+                break;
+            }
+            case Sorte::Interfaces: {
+                GVariantIter* it = nullptr;
+                const gchar* s = nullptr;
+                g_variant_get(v, "(as)", &it);
+                Donnees& d = noeuds_[n];
+                while (g_variant_iter_loop(it, "&s", &s)) {
+                    const std::string i = s;
+                    d.aValeur |= i == "org.a11y.atspi.Value";
+                    d.aTexte |= i == "org.a11y.atspi.Text";
+                    d.aComposant |= i == "org.a11y.atspi.Component";
+                }
+                g_variant_iter_free(it);
+                g_main_context_push_thread_default(ctx_);
+                if (d.aValeur)
+                    appeler(n, Sorte::Valeur, "org.freedesktop.DBus.Properties", "Get",
+                            g_variant_new("(ss)", "org.a11y.atspi.Value", "CurrentValue"), "(v)");
+                else if (d.aTexte)
+                    appeler(n, Sorte::Texte, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, texteMaximum), "(s)");
+                g_main_context_pop_thread_default(ctx_);
+                break;
+            }
+            case Sorte::Enfants: {
+                GVariantIter* it = nullptr;
+                const gchar *bus = nullptr, *chemin = nullptr;
+                g_variant_get(v, "(a(so))", &it);
+                std::vector<Noeud> enfants;
+                while (g_variant_iter_loop(it, "(&s&o)", &bus, &chemin)) {
+                    // A null reference marks a child that went away.
+                    if (!std::strcmp(chemin, "/org/a11y/atspi/null")) continue;
+                    Donnees e;
+                    e.bus = bus;
+                    e.chemin = chemin;
+                    e.parent = n;
+                    e.rang = enfants.size();
+                    enfants.push_back(noeuds_.size());
+                    noeuds_.push_back(std::move(e));
+                }
+                g_variant_iter_free(it);
+                noeuds_[n].enfants = std::move(enfants);
+                break;
+            }
+            case Sorte::Valeur: {
+                GVariant* interne = nullptr;
+                g_variant_get(v, "(v)", &interne);
+                if (g_variant_is_of_type(interne, G_VARIANT_TYPE_DOUBLE)) noeuds_[n].valeur = decimal(g_variant_get_double(interne));
+                g_variant_unref(interne);
+                break;
+            }
+            case Sorte::Texte: {
+                const gchar* s = nullptr;
+                g_variant_get(v, "(&s)", &s);
+                noeuds_[n].valeur = s;
+                break;
+            }
+            case Sorte::Etat: {
+                GVariantIter* it = nullptr;
+                guint32 mot = 0, i = 0, etats[2] = {0, 0};
+                g_variant_get(v, "(au)", &it);
+                while (i < 2 && g_variant_iter_next(it, "u", &mot)) etats[i++] = mot;
+                g_variant_iter_free(it);
+                const bool coche = (etats[ATSPI_STATE_CHECKED / 32] >> (ATSPI_STATE_CHECKED % 32)) & 1;
+                noeuds_[n].coche = coche ? "1" : "0";
+                break;
+            }
+            case Sorte::Cadre: {
+                gint32 x = 0, y = 0, l = 0, h = 0;
+                g_variant_get(v, "((iiii))", &x, &y, &l, &h);
+                // Widgets that are not on screen give INT_MIN positions: no frame at all.
+                if (x != INT_MIN && y != INT_MIN && l > 0 && h > 0)
+                    noeuds_[n].cadre = Cadre{double(x) - ox_, double(y) - oy_, double(l), double(h)};
+                break;
+            }
+        }
+    }
+
+    GDBusConnection* bus_;
+    GMainContext* ctx_;
+    GCancellable* annuler_;
+    int ox_, oy_, delai_;
+    std::deque<Donnees> noeuds_;
+    int enVol_ = 0;
+    bool panne_ = false;
+};
+
+x11::Moniteur moniteur() {
+    static Display* const d = XOpenDisplay(nullptr);
+    return d ? x11::moniteurPrincipal(d) : x11::Moniteur{};
+}
+
+}  // namespace
+
+std::unique_ptr<Arbre> arbreApplication(int pid, int delaiMs) {
+    if (!x11::atspiPret()) return nullptr;
+    // Bounds the calls libatspi itself makes while finding the application.
+    atspi_set_timeout(delaiMs, delaiMs);
+    GDBusConnection* bus = busAccessibilite();
+    if (!bus) return nullptr;
+    AtspiAccessible* app = x11::applicationAtspi(pid);
+    if (!app) return nullptr;
+    std::string nomBus = app->parent.app && app->parent.app->bus_name ? app->parent.app->bus_name : "";
+    std::string chemin = app->parent.path ? app->parent.path : "";
+    g_object_unref(app);
+    if (nomBus.empty() || chemin.empty()) return nullptr;
+    const x11::Moniteur m = moniteur();
+    return std::make_unique<ArbreAtspi>(bus, std::move(nomBus), std::move(chemin), m.x, m.y, delaiMs);
+}
+
+}  // namespace vimba::lecture

@@ -1,0 +1,18 @@
+#pragma once
+// The accessibility tree of one application over AT-SPI's D-Bus interface. Queries are
+// sent ahead of the walk (each node's attributes together, the next siblings and the
+// first children while the walk is busy elsewhere) so most of them cost no round trip
+// of their own. Main thread; the tree lives for one walk.
+#include <memory>
+
+#include "reading/arbre.h"
+
+namespace vimba::lecture {
+
+inline constexpr int delaiRequeteMs = 2000;
+
+// The tree of the application of that process, frames relative to the main display, or
+// null when the accessibility bus or the application cannot be reached.
+std::unique_ptr<Arbre> arbreApplication(int pid, int delaiMs = delaiRequeteMs);
+
+}  // namespace vimba::lecture

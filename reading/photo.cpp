@@ -1,0 +1,201 @@
+#include "reading/photo.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <jpeglib.h>
+#include <libyuv/scale_argb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+
+#include "agent/fabrique.h"
+
+namespace vimba::photo {
+
+std::pair<int, int> tailleReduite(int largeur, int hauteur) {
+    if (largeur <= 0 || hauteur <= 0) return {0, 0};
+    const int w = std::min(largeur, largeurMaximum);
+    const int h = static_cast<int>(std::round(static_cast<double>(hauteur) * w / largeur));
+    return {w, h};
+}
+
+std::uint64_t empreinte(const std::uint8_t* octets, std::size_t n) {
+    const std::size_t pas = n < 4000 ? 1 : n / 1000;
+    std::uint64_t v = 14695981039346656037ull;
+    for (std::size_t i = 0; i < n; i += pas) {
+        v ^= octets[i];
+        v *= 1099511628211ull;
+    }
+    return v ^ static_cast<std::uint64_t>(n);
+}
+
+namespace {
+
+// libjpeg reports errors by calling a function that must not return.
+struct ErreurJpeg {
+    jpeg_error_mgr mgr;
+    std::jmp_buf saut;
+};
+[[noreturn]] void sortieJpeg(j_common_ptr c) { std::longjmp(reinterpret_cast<ErreurJpeg*>(c->err)->saut, 1); }
+
+std::optional<std::vector<std::uint8_t>> encoder(const std::uint8_t* pixels, int largeur, int hauteur, int pas) {
+    jpeg_compress_struct c{};
+    ErreurJpeg err{};
+    c.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = sortieJpeg;
+    unsigned char* sortie = nullptr;
+    unsigned long taille = 0;
+    if (setjmp(err.saut)) {
+        jpeg_destroy_compress(&c);
+        std::free(sortie);
+        return std::nullopt;
+    }
+    jpeg_create_compress(&c);
+    jpeg_mem_dest(&c, &sortie, &taille);
+    c.image_width = static_cast<JDIMENSION>(largeur);
+    c.image_height = static_cast<JDIMENSION>(hauteur);
+    c.input_components = 4;
+    c.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, qualite, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW ligne = const_cast<JSAMPROW>(pixels + static_cast<std::size_t>(c.next_scanline) * pas);
+        jpeg_write_scanlines(&c, &ligne, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::vector<std::uint8_t> r(sortie, sortie + taille);
+    std::free(sortie);
+    return r;
+}
+
+bool existe(const std::string& chemin) {
+    struct stat s;
+    return ::lstat(chemin.c_str(), &s) == 0;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> jpeg(const Image& image) {
+    const auto [w, h] = tailleReduite(image.largeur, image.hauteur);
+    if (w <= 0 || h <= 0 || image.pixels.size() < static_cast<std::size_t>(image.pas) * image.hauteur) return std::nullopt;
+    if (w == image.largeur && h == image.hauteur) return encoder(image.pixels.data(), w, h, image.pas);
+    std::vector<std::uint8_t> reduit(static_cast<std::size_t>(w) * h * 4);
+    if (libyuv::ARGBScale(image.pixels.data(), image.pas, image.largeur, image.hauteur, reduit.data(), w * 4, w, h,
+                          libyuv::kFilterBilinear) != 0)
+        return std::nullopt;
+    return encoder(reduit.data(), w, h, w * 4);
+}
+
+bool ecrireAtomique(const std::string& dossier, const std::string& nom, const void* octets, std::size_t n) {
+    const std::string provisoire = dossier + "/." + nom + "." + std::to_string(::getpid()) + ".tmp";
+    ::unlink(provisoire.c_str());
+    const int fd = ::open(provisoire.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const auto* p = static_cast<const char*>(octets);
+    std::size_t reste = n;
+    bool ok = true;
+    while (ok && reste > 0) {
+        const ssize_t ecrit = ::write(fd, p, reste);
+        if (ecrit < 0 && errno == EINTR) continue;
+        ok = ecrit > 0;
+        if (ok) {
+            p += ecrit;
+            reste -= static_cast<std::size_t>(ecrit);
+        }
+    }
+    ok = ::close(fd) == 0 && ok;
+    // rename replaces a link planted under the final name instead of following it.
+    if (ok) ok = ::rename(provisoire.c_str(), (dossier + "/" + nom).c_str()) == 0;
+    if (!ok) ::unlink(provisoire.c_str());
+    return ok;
+}
+
+std::vector<Outil> outilsDuSysteme() {
+    return {{{"import", "-silent", "-window", "root", "{}"}},
+            {{"gnome-screenshot", "-f", "{}"}},
+            {{"grim", "{}"}}};
+}
+
+Photographe::Photographe(std::string dossier, std::unique_ptr<Ecran> ecran, std::vector<Outil> outils)
+    : dossier_(std::move(dossier)), ecran_(std::move(ecran)), outils_(std::move(outils)) {}
+
+namespace {
+void ecrireTaille(const std::string& dossier, int largeur, int hauteur) {
+    const std::string t = std::to_string(largeur) + " " + std::to_string(hauteur) + "\n";
+    ecrireAtomique(dossier, "vue.txt", t.data(), t.size());
+}
+}  // namespace
+
+std::string Photographe::capturer() {
+    if (!ecran_->lisible()) return "refus autorisation d'écran non accordée";
+    const auto image = ecran_->saisir();
+    if (!image) return capturerParOutils();
+    const auto octets = jpeg(*image);
+    if (!octets) return capturerParOutils();
+    ecrireTaille(dossier_, image->largeur, image->hauteur);
+    const std::uint64_t e = empreinte(octets->data(), octets->size());
+    // The fingerprint only stands for a picture still there: once "vue.jpg" is gone (the
+    // agent stopped), the same screen is written again.
+    if (e == empreinte_ && existe(dossier_ + "/vue.jpg")) return "ok inchange";
+    empreinte_ = e;
+    if (!ecrireAtomique(dossier_, "vue.jpg", octets->data(), octets->size())) return "erreur écriture image";
+    return "ok vue " + std::to_string(octets->size());
+}
+
+namespace {
+bool lancer(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) return false;
+    gchar* programme = g_find_program_in_path(arguments[0].c_str());
+    if (!programme) return false;
+    std::vector<gchar*> argv;
+    argv.push_back(programme);
+    for (std::size_t i = 1; i < arguments.size(); ++i) argv.push_back(const_cast<gchar*>(arguments[i].c_str()));
+    argv.push_back(nullptr);
+    const gboolean ok = g_spawn_sync(nullptr, argv.data(), nullptr,
+                                     static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    g_free(programme);
+    return ok;
+}
+}  // namespace
+
+std::string Photographe::capturerParOutils() {
+    const std::string brut = dossier_ + "/brut.png";
+    ::unlink(brut.c_str());
+    for (const auto& outil : outils_) {
+        std::vector<std::string> args = outil.arguments;
+        for (auto& a : args)
+            if (auto i = a.find("{}"); i != std::string::npos) a.replace(i, 2, brut);
+        lancer(args);
+        if (existe(brut)) break;
+        ::unlink(brut.c_str());
+    }
+    if (!existe(brut)) return "erreur capture impossible";
+    const auto [largeur, hauteur] = ecran_->taille();
+    if (largeur > 0 && hauteur > 0) ecrireTaille(dossier_, largeur, hauteur);
+    // Converted under a name of our own, then renamed: the technician never reads half a picture.
+    const std::string provisoire = dossier_ + "/.vue.jpg." + std::to_string(::getpid()) + ".outil";
+    ::unlink(provisoire.c_str());
+    lancer({"convert", brut, "-resize", "1440x1440>", "-quality", std::to_string(qualite), "jpeg:" + provisoire});
+    ::unlink(brut.c_str());
+    struct stat s;
+    if (::lstat(provisoire.c_str(), &s) != 0 || !S_ISREG(s.st_mode) || s.st_size <= 0 ||
+        ::rename(provisoire.c_str(), (dossier_ + "/vue.jpg").c_str()) != 0) {
+        ::unlink(provisoire.c_str());
+        return "erreur réduction impossible";
+    }
+    return "ok vue " + std::to_string(s.st_size) + " (par les outils du système)";
+}
+
+}  // namespace vimba::photo
+
+namespace vimba {
+std::unique_ptr<Photographe> creerPhotographe(const std::string& dossier) {
+    return std::make_unique<photo::Photographe>(dossier, photo::ecranX11(), photo::outilsDuSysteme());
+}
+}  // namespace vimba

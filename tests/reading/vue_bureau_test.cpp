@@ -1,0 +1,204 @@
+// Screenshots of a real X server: a known pattern drawn on screen is found at the right
+// place in the decoded "vue.jpg", at two screen sizes, and through the system's tools.
+#include <gtest/gtest.h>
+// After gtest: Xlib defines macros that clash with it.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <jpeglib.h>
+
+#include <array>
+#include <filesystem>
+
+#include "agent/fabrique.h"
+#include "reading/photo.h"
+#include "tests/reading/commun.h"
+
+namespace vimba {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::array<unsigned long, 4> couleurs = {0xff0000, 0x00ff00, 0x0000ff, 0xffffff};
+
+// Four solid quadrants over the whole screen, each colour above.
+class Motif {
+public:
+    explicit Motif(Display* d) : d_(d) {
+        largeur_ = DisplayWidth(d, DefaultScreen(d));
+        hauteur_ = DisplayHeight(d, DefaultScreen(d));
+        XSetWindowAttributes a{};
+        a.override_redirect = True;
+        a.background_pixel = 0;
+        fenetre_ = XCreateWindow(d, DefaultRootWindow(d), 0, 0, static_cast<unsigned>(largeur_),
+                                 static_cast<unsigned>(hauteur_), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                 CWOverrideRedirect | CWBackPixel, &a);
+        for (int q = 0; q < 4; ++q) {
+            a.background_pixel = couleurs[q];
+            Window w = XCreateWindow(d, fenetre_, (q % 2) * largeur_ / 2, (q / 2) * hauteur_ / 2,
+                                     static_cast<unsigned>(largeur_ / 2), static_cast<unsigned>(hauteur_ / 2), 0,
+                                     CopyFromParent, InputOutput, CopyFromParent, CWBackPixel, &a);
+            XMapWindow(d, w);
+        }
+        XMapRaised(d, fenetre_);
+        XSync(d, False);
+        // Shown once the last quadrant's colour is on screen.
+        essai::attendreQue([&] {
+            XImage* i = XGetImage(d, DefaultRootWindow(d), largeur_ * 3 / 4, hauteur_ * 3 / 4, 1, 1, AllPlanes, ZPixmap);
+            const bool ok = i && (XGetPixel(i, 0, 0) & 0xffffff) == couleurs[3];
+            if (i) XDestroyImage(i);
+            return ok;
+        });
+    }
+    ~Motif() {
+        XDestroyWindow(d_, fenetre_);
+        XSync(d_, False);
+    }
+    int largeur() const { return largeur_; }
+    int hauteur() const { return hauteur_; }
+
+private:
+    Display* d_;
+    Window fenetre_;
+    int largeur_ = 0, hauteur_ = 0;
+};
+
+struct Jpeg {
+    int largeur = 0, hauteur = 0;
+    std::vector<std::uint8_t> rgb;
+    unsigned long pixel(int x, int y) const {
+        const std::size_t i = (static_cast<std::size_t>(y) * largeur + x) * 3;
+        return (rgb[i] > 127 ? 0xff0000ul : 0) | (rgb[i + 1] > 127 ? 0xff00ul : 0) | (rgb[i + 2] > 127 ? 0xfful : 0);
+    }
+};
+Jpeg decoder(const std::string& chemin) {
+    const std::string o = essai::lireFichier(chemin);
+    Jpeg j;
+    jpeg_decompress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_decompress(&c);
+    jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(o.data()), o.size());
+    if (jpeg_read_header(&c, TRUE) == JPEG_HEADER_OK) {
+        c.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&c);
+        j.largeur = static_cast<int>(c.output_width);
+        j.hauteur = static_cast<int>(c.output_height);
+        j.rgb.resize(static_cast<std::size_t>(j.largeur) * j.hauteur * 3);
+        while (c.output_scanline < c.output_height) {
+            JSAMPROW l = j.rgb.data() + static_cast<std::size_t>(c.output_scanline) * j.largeur * 3;
+            jpeg_read_scanlines(&c, &l, 1);
+        }
+        jpeg_finish_decompress(&c);
+    }
+    jpeg_destroy_decompress(&c);
+    return j;
+}
+
+struct Dossier {
+    std::string chemin;
+    Dossier() {
+        char m[] = "/tmp/essai-vue-XXXXXX";
+        chemin = mkdtemp(m);
+    }
+    ~Dossier() { fs::remove_all(chemin); }
+    std::string operator/(const std::string& n) const { return chemin + "/" + n; }
+};
+
+// The quadrants are where they were drawn, and the sizes are the display's.
+void verifier(const Dossier& d, int W, int H) {
+    const auto [w, h] = photo::tailleReduite(W, H);
+    EXPECT_EQ(essai::lireFichier(d / "vue.txt"), std::to_string(W) + " " + std::to_string(H) + "\n");
+    const Jpeg j = decoder(d / "vue.jpg");
+    ASSERT_EQ(j.largeur, w);
+    ASSERT_EQ(j.hauteur, h);
+    for (int q = 0; q < 4; ++q) EXPECT_EQ(j.pixel((q % 2) * w / 2 + w / 4, (q / 2) * h / 2 + h / 4), couleurs[q]) << q;
+}
+
+TEST(VueBureau, motifConnuEtEcranImmobile) {
+    Display* x = XOpenDisplay(nullptr);
+    ASSERT_NE(x, nullptr);
+    {
+        Motif m(x);
+        Dossier d;
+        auto p = creerPhotographe(d.chemin);
+        const std::string r = p->capturer();
+        EXPECT_EQ(r, "ok vue " + std::to_string(fs::file_size(d / "vue.jpg")));
+        verifier(d, m.largeur(), m.hauteur());
+        EXPECT_EQ(p->capturer(), "ok inchange");
+    }
+    XCloseDisplay(x);
+}
+
+// The in-process way fails; the system's tools take the picture.
+class EcranEnPanne final : public photo::Ecran {
+public:
+    std::unique_ptr<photo::Ecran> vrai = photo::ecranX11();
+    bool lisible() override { return vrai->lisible(); }
+    std::pair<int, int> taille() override { return vrai->taille(); }
+    std::optional<photo::Image> saisir() override { return std::nullopt; }
+};
+
+TEST(VueBureau, parLesOutilsDuSysteme) {
+    Display* x = XOpenDisplay(nullptr);
+    ASSERT_NE(x, nullptr);
+    {
+        Motif m(x);
+        Dossier d;
+        photo::Photographe p(d.chemin, std::make_unique<EcranEnPanne>(), photo::outilsDuSysteme());
+        const std::string r = p.capturer();
+        EXPECT_EQ(r, "ok vue " + std::to_string(fs::file_size(d / "vue.jpg")) + " (par les outils du système)");
+        EXPECT_FALSE(fs::exists(d / "brut.png"));
+        verifier(d, m.largeur(), m.hauteur());
+    }
+    XCloseDisplay(x);
+}
+
+// An X server of its own at the given size.
+class Xvfb {
+public:
+    Xvfb(int largeur, int hauteur) {
+        for (int n = 150; n < 200 && nom_.empty(); ++n)
+            if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) && !fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+                nom_ = ":" + std::to_string(n);
+        const std::string ecran = std::to_string(largeur) + "x" + std::to_string(hauteur) + "x24";
+        pid_ = fork();
+        if (pid_ == 0) {
+            execlp("Xvfb", "Xvfb", nom_.c_str(), "-screen", "0", ecran.c_str(), "-nolisten", "tcp", nullptr);
+            _exit(127);
+        }
+        essai::attendreQue([&] { return fs::exists("/tmp/.X11-unix/X" + nom_.substr(1)); });
+    }
+    ~Xvfb() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string& nom() const { return nom_; }
+
+private:
+    std::string nom_;
+    pid_t pid_ = -1;
+};
+
+TEST(VueBureau, deuxTaillesDEcran) {
+    const char* avant = getenv("DISPLAY");
+    const std::string garde = avant ? avant : "";
+    for (auto [W, H] : {std::pair{2880, 1800}, std::pair{1280, 800}}) {
+        Xvfb serveur(W, H);
+        Display* x = nullptr;
+        essai::attendreQue([&] { return (x = XOpenDisplay(serveur.nom().c_str())) != nullptr; });
+        ASSERT_NE(x, nullptr) << serveur.nom();
+        setenv("DISPLAY", serveur.nom().c_str(), 1);
+        {
+            Motif m(x);
+            Dossier d;
+            auto p = creerPhotographe(d.chemin);
+            EXPECT_EQ(p->capturer().rfind("ok vue ", 0), 0u);
+            verifier(d, W, H);
+        }
+        XCloseDisplay(x);
+    }
+    if (avant) setenv("DISPLAY", garde.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace vimba
