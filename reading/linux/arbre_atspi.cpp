@@ -66,6 +66,11 @@ bool roleCoche(unsigned r) {
            r == ATSPI_ROLE_CHECK_MENU_ITEM || r == ATSPI_ROLE_RADIO_MENU_ITEM;
 }
 
+// Roles whose reading depends on a state: checked or not, one line or several.
+bool roleAEtat(unsigned r) { return r == ATSPI_ROLE_TEXT || roleCoche(r); }
+
+bool etat(const std::uint32_t (&etats)[2], AtspiStateType e) { return (etats[e / 32] >> (e % 32)) & 1; }
+
 enum class Sorte { Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre };
 
 class ArbreAtspi final : public Arbre {
@@ -104,7 +109,8 @@ public:
         for (std::size_t i = 0; i < d.enfants.size() && i < fenetreAvance; ++i) lancer(noeuds_[n].enfants[i]);
         Donnees& e = noeuds_[n];
         Infos r;
-        r.role = roleAX(e.role);
+        // GTK gives entries the text role; a single line is what the technician calls a field.
+        r.role = e.role == ATSPI_ROLE_TEXT && e.uneLigne ? "AXTextField" : roleAX(e.role);
         r.titre = e.nom;
         r.description = e.description;
         r.valeur = e.valeur ? e.valeur : e.coche;
@@ -135,7 +141,7 @@ private:
         bool lance = false, cadreLance = false;
         int attendus = 0;
         unsigned role = 0;
-        bool aValeur = false, aTexte = false, aComposant = false;
+        bool aValeur = false, aTexte = false, aComposant = false, uneLigne = false;
         std::optional<std::string> nom, description, valeur, coche;
         std::vector<Noeud> enfants;
         Cadre cadre;
@@ -211,7 +217,7 @@ private:
                 guint32 r = 0;
                 g_variant_get(v, "(u)", &r);
                 noeuds_[n].role = r;
-                if (roleCoche(r)) {
+                if (roleAEtat(r)) {
                     g_main_context_push_thread_default(ctx_);
                     appeler(n, Sorte::Etat, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
                     g_main_context_pop_thread_default(ctx_);
@@ -282,12 +288,13 @@ private:
             }
             case Sorte::Etat: {
                 GVariantIter* it = nullptr;
-                guint32 mot = 0, i = 0, etats[2] = {0, 0};
+                guint32 mot = 0, i = 0;
+                std::uint32_t etats[2] = {0, 0};
                 g_variant_get(v, "(au)", &it);
                 while (i < 2 && g_variant_iter_next(it, "u", &mot)) etats[i++] = mot;
                 g_variant_iter_free(it);
-                const bool coche = (etats[ATSPI_STATE_CHECKED / 32] >> (ATSPI_STATE_CHECKED % 32)) & 1;
-                noeuds_[n].coche = coche ? "1" : "0";
+                if (roleCoche(noeuds_[n].role)) noeuds_[n].coche = etat(etats, ATSPI_STATE_CHECKED) ? "1" : "0";
+                noeuds_[n].uneLigne = etat(etats, ATSPI_STATE_SINGLE_LINE);
                 break;
             }
             case Sorte::Cadre: {
