@@ -1,0 +1,208 @@
+#include "stream/h264/encodeur.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+}
+
+namespace vimba {
+namespace {
+
+struct Livree {
+  Octets octets;
+  bool cle = false;
+  std::optional<Octets> reglages;
+};
+
+// A moving synthetic picture: a gradient with a bright square that travels with n.
+struct Image {
+  int l, h;
+  std::vector<std::uint8_t> y, uv;
+  Image(int l_, int h_, int n, int bruit = 0) : l(l_), h(h_), y(l_ * h_), uv(l_ * h_ / 2) {
+    std::uint32_t graine = 1234u + n;
+    for (int j = 0; j < h; ++j)
+      for (int i = 0; i < l; ++i) {
+        int v = (i + j + 3 * n) & 0xFF;
+        if (bruit) {
+          graine = graine * 1664525u + 1013904223u;
+          v = (v + static_cast<int>(graine >> 24) % bruit) & 0xFF;
+        }
+        y[j * l + i] = static_cast<std::uint8_t>(v);
+      }
+    const int cx = (n * 7) % (l - 32), cy = (n * 3) % (h - 32);
+    for (int j = cy; j < cy + 32; ++j) std::memset(&y[j * l + cx], 235, 32);
+    for (std::size_t k = 0; k < uv.size(); ++k) uv[k] = static_cast<std::uint8_t>(128 + ((k / 2 + n) % 32) - 16);
+  }
+  ImageNV12 vue() const { return {l, h, y.data(), l, uv.data(), l}; }
+};
+
+// Splits a sample into its length-prefixed units; false when the lengths do not add up.
+bool decouper(const Octets& s, std::vector<int>* types) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (s.size() - i < 4) return false;
+    const std::size_t n = (std::size_t(s[i]) << 24) | (std::size_t(s[i + 1]) << 16) | (std::size_t(s[i + 2]) << 8) | s[i + 3];
+    i += 4;
+    if (n == 0 || n > s.size() - i) return false;
+    if (types) types->push_back(s[i] & 0x1F);
+    i += n;
+  }
+  return !s.empty();
+}
+
+class EncodeurTest : public ::testing::Test {
+ protected:
+  std::vector<Livree> sorties;
+  Encodeur enc;
+  void brancher() {
+    enc.definirLivrer([this](Octets o, bool c, std::optional<Octets> r) { sorties.push_back({std::move(o), c, std::move(r)}); });
+  }
+};
+
+TEST_F(EncodeurTest, RefusesEmptySizesAndStaysIdle) {
+  for (auto [l, h] : {std::pair{0, 480}, {640, 0}, {-2, 10}}) {
+    EXPECT_FALSE(enc.demarrer(l, h, 1000000, 60)) << l << "x" << h;
+    EXPECT_FALSE(enc.vivant());
+  }
+  enc.regler(500000);
+  EXPECT_EQ(enc.debit(), 0);
+}
+
+TEST_F(EncodeurTest, FirstForcedFrameIsKeyWithRecordAndLaterKeyframesCarryNone) {
+  ASSERT_TRUE(enc.demarrer(320, 192, 800000, 60));
+  brancher();
+  EXPECT_EQ(enc.debit(), 800000);
+  for (int n = 0; n < 12; ++n) enc.encoder(Image(320, 192, n).vue(), n == 0 || n == 8);
+  ASSERT_EQ(sorties.size(), 12u);
+
+  ASSERT_TRUE(sorties[0].cle);
+  ASSERT_TRUE(sorties[0].reglages.has_value());
+  const Octets& r = *sorties[0].reglages;
+  ASSERT_GE(r.size(), 11u);
+  EXPECT_EQ(r[0], 1);
+  EXPECT_EQ(r[1], 100) << "High profile";
+  EXPECT_EQ(r[4] & 3, 3) << "4-byte lengths";
+  for (std::size_t k = 0; k < sorties.size(); ++k) {
+    std::vector<int> types;
+    EXPECT_TRUE(decouper(sorties[k].octets, &types)) << "sample " << k;
+    for (int t : types) EXPECT_NE(t, 7) << "no SPS inside samples";
+    EXPECT_EQ(sorties[k].cle, k == 0 || k == 8) << "frame " << k;
+  }
+  EXPECT_FALSE(sorties[8].reglages.has_value());
+}
+
+TEST_F(EncodeurTest, StopClearsTheHandlerAndIgnoresLaterFrames) {
+  ASSERT_TRUE(enc.demarrer(160, 96, 400000, 30));
+  brancher();
+  enc.encoder(Image(160, 96, 0).vue(), true);
+  enc.arreter();
+  EXPECT_FALSE(enc.vivant());
+  enc.encoder(Image(160, 96, 1).vue(), true);
+  EXPECT_EQ(sorties.size(), 1u);
+  // A new session delivers its record again, and the handler has to be set again.
+  ASSERT_TRUE(enc.demarrer(160, 96, 400000, 30));
+  enc.encoder(Image(160, 96, 2).vue(), true);
+  EXPECT_EQ(sorties.size(), 1u);
+  brancher();
+  enc.encoder(Image(160, 96, 3).vue(), true);
+  ASSERT_EQ(sorties.size(), 2u);
+  EXPECT_TRUE(sorties[1].reglages.has_value());
+}
+
+TEST_F(EncodeurTest, WrongSizedPicturesAreIgnored) {
+  ASSERT_TRUE(enc.demarrer(160, 96, 400000, 30));
+  brancher();
+  enc.encoder(Image(320, 192, 0).vue(), true);
+  ImageNV12 vide{160, 96, nullptr, 160, nullptr, 160};
+  enc.encoder(vide, true);
+  EXPECT_TRUE(sorties.empty());
+}
+
+// Decodes the delivered stream the way the viewer does: avcC as extradata, samples as they are.
+double decoderEtComparer(const std::vector<Livree>& sorties, const std::vector<Image>& sources, int* decodees) {
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> ctx(avcodec_alloc_context3(codec),
+                                                                 [](AVCodecContext* c) { avcodec_free_context(&c); });
+  const Octets& r = *sorties.at(0).reglages;
+  ctx->extradata = static_cast<std::uint8_t*>(av_mallocz(r.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+  std::memcpy(ctx->extradata, r.data(), r.size());
+  ctx->extradata_size = static_cast<int>(r.size());
+  ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return -1;
+  AVPacket* paquet = av_packet_alloc();
+  AVFrame* image = av_frame_alloc();
+  double pire = 1e9;
+  *decodees = 0;
+  for (std::size_t k = 0; k < sorties.size(); ++k) {
+    av_new_packet(paquet, static_cast<int>(sorties[k].octets.size()));
+    std::memcpy(paquet->data, sorties[k].octets.data(), sorties[k].octets.size());
+    if (avcodec_send_packet(ctx.get(), paquet) < 0) break;
+    av_packet_unref(paquet);
+    while (avcodec_receive_frame(ctx.get(), image) == 0) {
+      const Image& src = sources[*decodees];
+      double se = 0;
+      for (int j = 0; j < src.h; ++j)
+        for (int i = 0; i < src.l; ++i) {
+          const double d = double(image->data[0][j * image->linesize[0] + i]) - src.y[j * src.l + i];
+          se += d * d;
+        }
+      const double mse = se / (src.l * src.h);
+      pire = std::min(pire, mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse));
+      ++*decodees;
+    }
+  }
+  av_frame_free(&image);
+  av_packet_free(&paquet);
+  return pire;
+}
+
+TEST_F(EncodeurTest, StreamDecodesWithLibavcodecOneFramePerSample) {
+  ASSERT_TRUE(enc.demarrer(320, 192, 2000000, 30));
+  brancher();
+  std::vector<Image> sources;
+  for (int n = 0; n < 20; ++n) {
+    sources.emplace_back(320, 192, n);
+    enc.encoder(sources.back().vue(), n == 0);
+  }
+  ASSERT_EQ(sorties.size(), 20u);
+  int decodees = 0;
+  const double psnr = decoderEtComparer(sorties, sources, &decodees);
+  EXPECT_EQ(decodees, 20);
+  EXPECT_GE(psnr, 30.0);
+}
+
+// Average bit rate of `secondes` of noisy moving pictures, which no rate would encode well.
+double debitProduit(Encodeur& enc, std::vector<Livree>& sorties, int debut, int images) {
+  std::size_t octets = 0;
+  const std::size_t avant = sorties.size();
+  for (int n = debut; n < debut + images; ++n) enc.encoder(Image(320, 192, n, 64).vue(), false);
+  for (std::size_t k = avant; k < sorties.size(); ++k) octets += sorties[k].octets.size();
+  return octets * 8.0 * 30 / images;
+}
+
+TEST_F(EncodeurTest, ReglerChangesTheProducedRate) {
+  ASSERT_TRUE(enc.demarrer(320, 192, 1000000, 30));
+  brancher();
+  enc.encoder(Image(320, 192, 0, 64).vue(), true);
+  const double plein = debitProduit(enc, sorties, 1, 90);
+  enc.regler(300000);
+  debitProduit(enc, sorties, 91, 30);  // let the buffer settle
+  const double bas = debitProduit(enc, sorties, 121, 90);
+  enc.regler(1000000);
+  debitProduit(enc, sorties, 211, 30);
+  const double remonte = debitProduit(enc, sorties, 241, 90);
+  std::printf("rate at 1000000: %.0f, at 300000: %.0f, back at 1000000: %.0f\n", plein, bas, remonte);
+  EXPECT_NEAR(plein, 1000000, 250000);
+  EXPECT_NEAR(bas, 300000, 90000);
+  EXPECT_GT(remonte, bas * 2);
+}
+
+}  // namespace
+}  // namespace vimba
