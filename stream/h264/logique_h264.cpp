@@ -24,8 +24,9 @@ std::optional<bool> deciderCapture(EtatH264& etat, bool lienPret, bool encodeurV
     etat.sautees.fetch_add(1);
     return std::nullopt;
   }
-  // Only the frame actually submitted clears the request; a dropped one leaves it set.
-  etat.toutRenvoyer.store(false);
+  // Only the frame actually submitted clears the request, and only a request it saw: a new
+  // viewer that asked meanwhile still gets its keyframe on the next frame.
+  if (forcer) etat.toutRenvoyer.store(false);
   return forcer;
 }
 
