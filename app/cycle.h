@@ -1,0 +1,50 @@
+#pragma once
+// The session's lifecycle: open from a code, run the administrator step, watch, close.
+// Operations return at once; their steps run on the threads the links provide.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/lanceur.h"
+
+namespace vimba {
+
+class Cycle : public std::enable_shared_from_this<Cycle> {
+public:
+    using Tache = std::function<void()>;
+    // What the lifecycle needs from the window and the system; doubles in the tests.
+    struct Liens {
+        std::function<Resultat(const std::vector<std::string>&, bool)> lancer;
+        std::function<void(const std::string&, const std::string&)> repondre;  // any thread
+        std::function<void(Tache)> enFond;              // a background thread
+        std::function<void(Tache)> surPrincipal;        // posted, not waited for
+        std::function<void(Tache)> surPrincipalAttendu; // run there and waited for
+        std::function<void(double)> dormir;
+        std::function<void()> montrerSession;  // main thread: agent, small panel, watch
+        std::function<void()> cacherSession;   // main thread: agent stopped, watch off, big window
+        std::function<bool(double)> agitDepuis;  // main thread
+    };
+
+    explicit Cycle(Liens liens) : l_(std::move(liens)) {}
+
+    void ouvrir(const std::string& code);
+    void activer();
+    void refermer();
+    // One watch step; runs on a background thread.
+    void veiller();
+    // Termination's closing step, on the main thread; blocks while it runs.
+    void terminer();
+
+    bool sessionOuverte() const { return ouverte_.load(); }
+
+    // "actif" or "calme" from the watch step's output.
+    static std::string etatVeille(const std::string& sortie, bool agit);
+
+private:
+    Liens l_;
+    std::atomic<bool> ouverte_{false};
+};
+
+}  // namespace vimba

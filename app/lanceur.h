@@ -1,0 +1,34 @@
+#pragma once
+// Runs the session script, plainly or with administrator rights through pkexec, and words
+// its failures in French. Free functions without state; callable from any thread.
+#include <string>
+#include <vector>
+
+namespace vimba {
+
+struct Resultat {
+    bool ok = false;
+    std::string sortie;
+};
+
+// The resources folder and the session script inside it, found once from the executable.
+const std::string& ressources();
+const std::string& scriptSession();
+
+// Blocks until the script has ended.
+Resultat lancer(const std::vector<std::string>& arguments, bool admin);
+
+// The same with every path given, for the tests and for a relocated script.
+struct Programmes {
+    std::string script;
+    std::string shell = "/bin/bash";
+    std::string pkexec = "pkexec";
+};
+Resultat lancerAvec(const Programmes& p, const std::vector<std::string>& arguments, bool admin);
+
+std::string enClair(const std::string& echec);
+
+// Leading and trailing white space and line ends removed.
+std::string rogner(const std::string& texte);
+
+}  // namespace vimba
