@@ -88,14 +88,26 @@ Fenetre::Fenetre(Agent& agent, std::string dossierPage, Programmes programmes)
     Cycle::Liens l;
     Programmes prog = programmes_;
     l.lancer = [prog](const std::vector<std::string>& a, bool admin) { return lancerAvec(prog, a, admin); };
-    l.repondre = [this](const std::string& s, const std::string& t) { repondre(s, t); };
+    // Background threads may outlive the window (tests make several): they reach it only
+    // through the shared notice queue and through work posted to the main thread.
+    auto file = file_;
+    l.repondre = [siVivant, file](const std::string& s, const std::string& t) {
+        {
+            std::lock_guard<std::mutex> v(file->verrou);
+            file->scripts.push_back(scriptReponse(s, t));
+        }
+        poster(siVivant([](Fenetre& f) { f.vider(); }));
+    };
     l.enFond = [](Cycle::Tache t) { std::thread(std::move(t)).detach(); };
     l.surPrincipal = [siVivant](Cycle::Tache t) { poster(siVivant([t](Fenetre&) { t(); })); };
     l.surPrincipalAttendu = [](Cycle::Tache t) { posterEtAttendre(std::move(t)); };
     l.dormir = [](double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); };
-    l.montrerSession = [this] { montrerSession(); };
-    l.cacherSession = [this] { cacherSession(); };
-    l.agitDepuis = [this](double s) { return agent_.agitDepuis(s); };
+    l.montrerSession = siVivant([](Fenetre& f) { f.montrerSession(); });
+    l.cacherSession = siVivant([](Fenetre& f) { f.cacherSession(); });
+    l.agitDepuis = [vivant](double s) {
+        auto p = vivant.lock();
+        return p && (*p)->agent_.agitDepuis(s);
+    };
     cycle_ = std::make_shared<Cycle>(std::move(l));
 }
 
@@ -221,8 +233,8 @@ void Fenetre::repondre(const std::string& sorte, const std::string& texte) {
     // One queue for every thread: each idle call sends the oldest notice, so order holds
     // even when the main thread itself sends while others are queued.
     {
-        std::lock_guard<std::mutex> v(fileVerrou_);
-        file_.push_back(scriptReponse(sorte, texte));
+        std::lock_guard<std::mutex> v(file_->verrou);
+        file_->scripts.push_back(scriptReponse(sorte, texte));
     }
     std::weak_ptr<Fenetre*> vivant = vivant_;
     poster([vivant] {
@@ -233,10 +245,10 @@ void Fenetre::repondre(const std::string& sorte, const std::string& texte) {
 void Fenetre::vider() {
     std::string script;
     {
-        std::lock_guard<std::mutex> v(fileVerrou_);
-        if (file_.empty()) return;
-        script = std::move(file_.front());
-        file_.pop_front();
+        std::lock_guard<std::mutex> v(file_->verrou);
+        if (file_->scripts.empty()) return;
+        script = std::move(file_->scripts.front());
+        file_->scripts.pop_front();
     }
     if (vue_) webkit_web_view_evaluate_javascript(vue_, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
@@ -299,7 +311,7 @@ void Fenetre::terminer() {
     arreterVeille();
     agent_.stopper();
     cycle_->terminer();
-    gtk_main_quit();
+    quitter();
 }
 
 }  // namespace vimba

@@ -5,6 +5,7 @@
 #include <webkit2/webkit2.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,9 @@ public:
     void direLesAutorisations();
     // The one way out: window closed, page "fermer", SIGTERM or SIGINT.
     void terminer();
+
+    // Ends the main loop once termination is done; the tests keep their own loop.
+    std::function<void()> quitter = [] { gtk_main_quit(); };
 
     GtkWindow* fenetre() const { return fenetre_; }
     WebKitWebView* vue() const { return vue_; }
@@ -54,8 +58,12 @@ private:
     std::shared_ptr<Cycle> cycle_;
     // Tells callbacks still queued on the loop that the window is gone.
     std::shared_ptr<Fenetre*> vivant_;
-    std::mutex fileVerrou_;
-    std::deque<std::string> file_;
+    // Notices waiting for the main loop; shared with the threads that send them.
+    struct File {
+        std::mutex verrou;
+        std::deque<std::string> scripts;
+    };
+    std::shared_ptr<File> file_ = std::make_shared<File>();
 };
 
 }  // namespace vimba

@@ -1,0 +1,130 @@
+// The session lifecycle with a scripted launcher: steps run inline, in order.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/cycle.h"
+
+using namespace vimba;
+
+namespace {
+
+struct Banc {
+    std::map<std::string, Resultat> reponses;  // by step name
+    std::vector<std::string> appels, notices, principal;
+    bool agit = false;
+    std::shared_ptr<Cycle> cycle;
+
+    Banc() {
+        Cycle::Liens l;
+        l.lancer = [this](const std::vector<std::string>& a, bool admin) {
+            std::string appel = (admin ? "admin" : "user");
+            for (auto& m : a) appel += " " + m;
+            appels.push_back(appel);
+            auto it = reponses.find(a[0]);
+            return it == reponses.end() ? Resultat{true, ""} : it->second;
+        };
+        l.repondre = [this](const std::string& s, const std::string& t) { notices.push_back(s + ":" + t); };
+        l.enFond = [](Cycle::Tache t) { t(); };
+        l.surPrincipal = [](Cycle::Tache t) { t(); };
+        l.surPrincipalAttendu = [](Cycle::Tache t) { t(); };
+        l.dormir = [this](double s) { principal.push_back("dormir " + std::to_string(s).substr(0, 3)); };
+        l.montrerSession = [this] { principal.push_back("montrer"); };
+        l.cacherSession = [this] { principal.push_back("cacher"); };
+        l.agitDepuis = [this](double s) { return s == 4.0 && agit; };
+        cycle = std::make_shared<Cycle>(l);
+    }
+};
+
+TEST(Cycle, OpeningFailuresPickTheirKind) {
+    struct Cas {
+        Resultat preparer, activer;
+        std::string notice;
+    } cas[] = {
+        {{false, "code refusé"}, {true, "x"},
+         "code-refuse:Ce code n’est pas valable, ou il a déjà servi. Demandez-en un nouveau à Ilvo."},
+        {{false, "serveur absent"}, {true, "x"}, "souci:Le serveur n’a pas répondu. Vérifiez que votre internet fonctionne."},
+        {{true, ""}, {false, "-128 User canceled"}, "souci-reprise:Le dépannage n’a pas été autorisé sur cet ordinateur."},
+        {{true, ""}, {false, "User canceled"}, "souci-reprise:Le dépannage n’a pas été autorisé sur cet ordinateur."},
+        {{true, ""}, {true, ""}, "souci:Une étape n’a pas abouti."},
+        {{true, ""}, {false, "à vous de voir"}, "souci:à vous de voir"},
+    };
+    for (const auto& c : cas) {
+        Banc b;
+        b.reponses = {{"preparer", c.preparer}, {"activer", c.activer}};
+        b.cycle->ouvrir("C0DE");
+        ASSERT_FALSE(b.notices.empty());
+        EXPECT_EQ(b.notices.back(), c.notice);
+        EXPECT_FALSE(b.cycle->sessionOuverte());
+        EXPECT_EQ(std::count(b.principal.begin(), b.principal.end(), "montrer"), 0);
+    }
+}
+
+TEST(Cycle, OpensThenClosesInOrder) {
+    Banc b;
+    b.reponses = {{"activer", {true, "jeton 7"}}};
+    b.cycle->ouvrir("a b");
+    EXPECT_TRUE(b.cycle->sessionOuverte());
+    EXPECT_EQ(b.appels, (std::vector<std::string>{"user preparer a b", "admin activer", "user prevenir jeton 7"}));
+    EXPECT_EQ(b.principal, (std::vector<std::string>{"dormir 1.2", "montrer"}));
+    ASSERT_EQ(b.notices.size(), 3u);
+    EXPECT_EQ(b.notices[0].rfind("avancement:Autorisation|", 0), 0u);
+    EXPECT_EQ(b.notices[1], "avancement:Presque fini|On prévient Ilvo…");
+    EXPECT_EQ(b.notices[2], "ouverte:");
+
+    b.cycle->refermer();
+    EXPECT_FALSE(b.cycle->sessionOuverte());
+    EXPECT_EQ(b.appels.back(), "admin arreter");
+    EXPECT_EQ(b.principal.back(), "cacher");
+    EXPECT_EQ(b.notices.back(), "fermee:");
+    b.cycle->terminer();
+    EXPECT_EQ(b.appels.back(), "admin arreter");
+    EXPECT_EQ(std::count(b.appels.begin(), b.appels.end(), "admin arreter"), 1);
+}
+
+TEST(Cycle, RetryGoesStraightToTheAdminStep) {
+    Banc b;
+    b.reponses = {{"activer", {false, "-128 User canceled"}}};
+    b.cycle->ouvrir("c");
+    b.reponses["activer"] = {true, "ok"};
+    b.cycle->activer();
+    EXPECT_EQ(std::count(b.appels.begin(), b.appels.end(), "user preparer c"), 1);
+    EXPECT_TRUE(b.cycle->sessionOuverte());
+}
+
+TEST(Cycle, TerminationClosesOnlyAnOpenSession) {
+    Banc b;
+    b.cycle->terminer();
+    EXPECT_TRUE(b.appels.empty());
+    b.reponses = {{"activer", {true, "ok"}}};
+    b.cycle->activer();
+    b.cycle->terminer();
+    b.cycle->terminer();
+    EXPECT_EQ(std::count(b.appels.begin(), b.appels.end(), "admin arreter"), 1);
+}
+
+TEST(Cycle, WatchWords) {
+    struct Cas {
+        std::string sortie;
+        bool agit;
+        const char* etat;
+    } cas[] = {
+        {"ssh=1", false, "actif"},     {"ssh=0", false, "calme"},       {"x ssh=2", false, "actif"},
+        {"ssh=0 ssh=3", false, "calme"}, {"ssh=abc", false, "calme"},   {"x\nssh=2", false, "calme"},
+        {"  ssh=+4  ", false, "actif"}, {"ssh=-1", false, "calme"},     {"ssh=", false, "calme"},
+        {"ssh=2x", false, "calme"},    {"", true, "actif"},             {"ssh=0", true, "actif"},
+        {"ssh=99999999999999999999", false, "calme"},
+    };
+    for (const auto& c : cas) EXPECT_STREQ(Cycle::etatVeille(c.sortie, c.agit).c_str(), c.etat) << c.sortie;
+
+    Banc b;
+    b.reponses = {{"veille", {false, "ssh=1"}}};
+    b.cycle->veiller();
+    EXPECT_EQ(b.notices.back(), "veille:actif");
+    b.reponses = {{"veille", {true, "ssh=0"}}};
+    b.agit = true;
+    b.cycle->veiller();
+    EXPECT_EQ(b.notices.back(), "veille:actif");
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+// The real window under Xvfb: WebKitGTK loads the page, the page talks to the bridge, the
+// session opens with a fixture script and a pkexec stand-in, and closes again.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "../agent/doubles.h"
+#include "app/fenetre.h"
+
+using namespace vimba;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class F>
+bool attendre(F condition, double secondes = 10) {
+    auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(secondes);
+    while (std::chrono::steady_clock::now() < fin) {
+        if (condition()) return true;
+        g_main_context_iteration(nullptr, FALSE);
+        if (!g_main_context_pending(nullptr)) g_usleep(2000);
+    }
+    return condition();
+}
+
+std::string lireFichier(const fs::path& p) {
+    std::ifstream f(p);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+class FenetreReelle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dossier = fs::temp_directory_path() / ("vimba-app-" + std::to_string(getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dossier);
+        fs::create_directories(dossier / "requetes");
+        // The fixture script logs each step and answers by the code it is given.
+        script = dossier / "session.sh";
+        std::ofstream(script) << "#!/bin/bash\n"
+                                 "echo \"$*\" >> '" << (dossier / "journal").string() << "'\n"
+                                 "case $1 in\n"
+                                 "  preparer) case $2 in bon) exit 0;; serveur) echo 'serveur muet' >&2; exit 4;;"
+                                 " *) echo 'code refusé' >&2; exit 1;; esac;;\n"
+                                 "  activer) echo jeton-42;;\n"
+                                 "  veille) echo 'ssh=0';;\n"
+                                 "esac\n";
+        fs::permissions(script, fs::perms::owner_all);
+        // Stands in for pkexec: runs the program, or acts out a dismissed dialog.
+        pkexec = dossier / "pkexec";
+        std::ofstream(pkexec) << "#!/bin/bash\n[ -e '" << (dossier / "refuser").string()
+                              << "' ] && exit 126\nexec \"$@\"\n";
+        fs::permissions(pkexec, fs::perms::owner_all);
+
+        agent = std::make_unique<Agent>(essais::servicesDoubles(journal), (dossier / "requetes").string());
+        fenetre = std::make_unique<Fenetre>(*agent, std::string(VIMBA_RESSOURCES), Programmes{script, "/bin/bash", pkexec});
+        fenetre->quitter = [this] { ++quittes; };
+        fenetre->montrer();
+        ASSERT_TRUE(attendre([&] { return evaluer("document.getElementById('aut-ecran').className") != ""; }))
+            << "la page n’a pas reçu la notice des autorisations";
+    }
+    void TearDown() override {
+        fenetre.reset();
+        agent.reset();
+        fs::remove_all(dossier);
+    }
+
+    // Runs a script in the page and waits for its value, as text.
+    std::string evaluer(const std::string& js) {
+        struct Attente {
+            bool fini = false;
+            std::string valeur;
+        } a;
+        webkit_web_view_evaluate_javascript(
+            fenetre->vue(), js.c_str(), -1, nullptr, nullptr, nullptr,
+            [](GObject* o, GAsyncResult* r, gpointer p) {
+                auto* a = static_cast<Attente*>(p);
+                JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(o), r, nullptr);
+                if (v) {
+                    if (!jsc_value_is_undefined(v) && !jsc_value_is_null(v)) {
+                        gchar* t = jsc_value_to_string(v);
+                        a->valeur = t;
+                        g_free(t);
+                    }
+                    g_object_unref(v);
+                }
+                a->fini = true;
+            },
+            &a);
+        while (!a.fini) g_main_context_iteration(nullptr, TRUE);
+        return a.valeur;
+    }
+    void poster(const std::string& message) { evaluer("window.webkit.messageHandlers.vimba.postMessage(" + message + ")"); }
+    std::string texte(const std::string& id) { return evaluer("document.getElementById('" + id + "').textContent"); }
+    bool visible(const std::string& id) { return evaluer("String(!document.getElementById('" + id + "').hidden)") == "true"; }
+    std::string journalScript() { return lireFichier(dossier / "journal"); }
+
+    fs::path dossier, script, pkexec;
+    essais::Journal journal;
+    std::unique_ptr<Agent> agent;
+    std::unique_ptr<Fenetre> fenetre;
+    int quittes = 0;
+};
+
+TEST_F(FenetreReelle, PermissionsShownAfterLoadAndOnRequest) {
+    EXPECT_EQ(evaluer("document.getElementById('aut-ecran').className"), "oui");
+    journal.agir = false;
+    poster("{action: 'revoir-autorisations'}");
+    EXPECT_TRUE(attendre([&] { return evaluer("document.getElementById('aut-agir').className") == "non"; }));
+    EXPECT_TRUE(visible("bouton-autoriser"));
+}
+
+TEST_F(FenetreReelle, MalformedMessagesDoNothing) {
+    for (const char* m : {"'fermer'", "42", "{}", "{action: 'Fermer'}", "{action: 7}", "[{action: 'fermer'}]"})
+        poster(m);
+    attendre([] { return false; }, 0.3);
+    EXPECT_EQ(quittes, 0);
+    EXPECT_EQ(journalScript(), "");
+    poster("{action: 'fermer'}");
+    EXPECT_TRUE(attendre([&] { return quittes == 1; }));
+}
+
+TEST_F(FenetreReelle, FailuresReachThePageInFrench) {
+    struct Cas {
+        const char* code;
+        const char* vue;
+        const char* champ;
+        const char* phrase;
+    } cas[] = {
+        {"faux", "vue-code", "erreur-code",
+         "Ce code n’est pas valable, ou il a déjà servi. Demandez-en un nouveau à Ilvo."},
+        {"serveur", "vue-souci", "message-souci", "Le serveur n’a pas répondu. Vérifiez que votre internet fonctionne."},
+    };
+    for (const auto& c : cas) {
+        poster(std::string("{action: 'code', code: '") + c.code + "'}");
+        EXPECT_TRUE(attendre([&] { return texte(c.champ) == c.phrase; })) << c.code << " : " << texte(c.champ);
+        EXPECT_TRUE(visible(c.vue)) << c.code;
+    }
+}
+
+TEST_F(FenetreReelle, CancelledAdminStepOffersRetryWithoutPreparingAgain) {
+    std::ofstream(dossier / "refuser") << "";
+    poster("{action: 'code', code: 'bon'}");
+    EXPECT_TRUE(attendre([&] { return texte("message-souci") == "Le dépannage n’a pas été autorisé sur cet ordinateur."; }));
+    EXPECT_TRUE(visible("bouton-reessayer"));
+    fs::remove(dossier / "refuser");
+    evaluer("document.getElementById('bouton-reessayer').click()");
+    EXPECT_TRUE(attendre([&] { return fenetre->sessionOuverte(); }));
+    EXPECT_EQ(journalScript().find("preparer", 1), std::string::npos) << journalScript();
+}
+
+TEST_F(FenetreReelle, SessionOpensSmallAndClosesBackToFullSize) {
+    poster("{action: 'code', code: 'bon'}");
+    ASSERT_TRUE(attendre([&] { return fenetre->sessionOuverte() && agent->enMarche(); }, 15));
+    EXPECT_TRUE(attendre([&] { return evaluer("document.body.className").find("petit") != std::string::npos; }));
+    int l = 0, h = 0;
+    EXPECT_TRUE(attendre([&] {
+        gtk_window_get_size(fenetre->fenetre(), &l, &h);
+        return l == Fenetre::petiteLargeur && h == Fenetre::petiteHauteur;
+    })) << l << "x" << h;
+    EXPECT_TRUE(visible("vue-ouverte"));
+    EXPECT_TRUE(attendre([&] { return texte("texte-veille") != "" && journalScript().find("veille") != std::string::npos; }, 5));
+    EXPECT_NE(journalScript().find("prevenir jeton-42"), std::string::npos) << journalScript();
+
+    evaluer("document.getElementById('bouton-arreter').click()");
+    EXPECT_TRUE(attendre([&] { return visible("vue-fermee"); }));
+    EXPECT_FALSE(fenetre->sessionOuverte());
+    EXPECT_FALSE(agent->enMarche());
+    EXPECT_EQ(evaluer("document.body.className").find("petit"), std::string::npos);
+    EXPECT_TRUE(attendre([&] {
+        gtk_window_get_size(fenetre->fenetre(), &l, &h);
+        return l == Fenetre::largeur && h == Fenetre::hauteur;
+    })) << l << "x" << h;
+}
+
+TEST_F(FenetreReelle, TerminationWithASessionOpenRunsArreterOnce) {
+    poster("{action: 'code', code: 'bon'}");
+    ASSERT_TRUE(attendre([&] { return fenetre->sessionOuverte(); }, 15));
+    fenetre->terminer();
+    fenetre->terminer();
+    auto j = journalScript();
+    size_t n = 0;
+    for (size_t p = j.find("arreter"); p != std::string::npos; p = j.find("arreter", p + 1)) ++n;
+    EXPECT_EQ(n, 1u) << j;
+    EXPECT_EQ(quittes, 1);
+    EXPECT_FALSE(agent->enMarche());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!gtk_init_check(&argc, &argv)) {
+        std::fprintf(stderr, "pas d’affichage : lancer sous scripts/avec-bureau.sh\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}
