@@ -68,8 +68,11 @@ bool Encodeur::demarrer(int largeur, int hauteur, int debitBits, int imagesParSe
   x264_param_t p;
   if (x264_param_default_preset(&p, preset_.c_str(), "zerolatency") < 0) return false;
   p.i_csp = X264_CSP_NV12;
-  p.i_width = largeur;
-  p.i_height = hauteur;
+  // 4:2:0 needs even sizes; a scaled capture can be odd, and its last row or column is
+  // left out rather than losing the codec.
+  p.i_width = largeur & ~1;
+  p.i_height = hauteur & ~1;
+  if (p.i_width == 0 || p.i_height == 0) return false;
   p.i_fps_num = static_cast<std::uint32_t>(imagesParSeconde);
   p.i_fps_den = 1;
   p.i_timebase_num = 1;
@@ -132,6 +135,7 @@ void Encodeur::encoder(const ImageNV12& image, bool forcerImageComplete) {
   std::lock_guard<std::mutex> garde(verrou_);
   if (!session_) return;
   if (image.largeur != largeur_ || image.hauteur != hauteur_ || !image.y || !image.uv) return;
+  if (image.pasY < largeur_ || image.pasUV < (largeur_ & ~1)) return;
 
   x264_picture_t entree;
   x264_picture_init(&entree);

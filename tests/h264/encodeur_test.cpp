@@ -69,7 +69,7 @@ class EncodeurTest : public ::testing::Test {
 };
 
 TEST_F(EncodeurTest, RefusesEmptySizesAndStaysIdle) {
-  for (auto [l, h] : {std::pair{0, 480}, {640, 0}, {-2, 10}}) {
+  for (auto [l, h] : {std::pair{0, 480}, {640, 0}, {-2, 10}, {1, 480}}) {
     EXPECT_FALSE(enc.demarrer(l, h, 1000000, 60)) << l << "x" << h;
     EXPECT_FALSE(enc.vivant());
   }
@@ -118,12 +118,25 @@ TEST_F(EncodeurTest, StopClearsTheHandlerAndIgnoresLaterFrames) {
   EXPECT_TRUE(sorties[1].reglages.has_value());
 }
 
+TEST_F(EncodeurTest, OddSizesEncodeTheirEvenPart) {
+  ASSERT_TRUE(enc.demarrer(161, 97, 400000, 30));
+  brancher();
+  std::vector<std::uint8_t> y(161 * 97, 100), uv(161 * 49, 128);
+  enc.encoder({161, 97, y.data(), 161, uv.data(), 161}, true);
+  ASSERT_EQ(sorties.size(), 1u);
+  EXPECT_TRUE(sorties[0].cle);
+}
+
 TEST_F(EncodeurTest, WrongSizedPicturesAreIgnored) {
   ASSERT_TRUE(enc.demarrer(160, 96, 400000, 30));
   brancher();
   enc.encoder(Image(320, 192, 0).vue(), true);
   ImageNV12 vide{160, 96, nullptr, 160, nullptr, 160};
   enc.encoder(vide, true);
+  const Image im(160, 96, 0);
+  ImageNV12 courte = im.vue();
+  courte.pasY = 100;
+  enc.encoder(courte, true);
   EXPECT_TRUE(sorties.empty());
 }
 
