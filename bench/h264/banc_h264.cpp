@@ -13,6 +13,7 @@
 #include <time.h>
 
 #include "stream/h264/encodeur.h"
+#include "tools/voir/decodeur_h264.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -160,6 +161,40 @@ int main() {
     if (base == 0) base = r.p50;
     std::printf("%-10s %9.2f %9.2f %12.2f %12.2f %7.1f %10.0f %9.2f %9.2f %11.2f\n", preset, r.p50, r.p95, r.p50 / base, r.p50 / (1000.0 / IPS), r.cpu,
                 r.debit, r.psnr, r.psnrFin, r.decodage);
+  }
+
+  // One frame from BGRA pixels to BGRA pixels on the viewer's side, capture and network
+  // left out: conversion, encoding with the default preset, decoding, colours back.
+  {
+    Encodeur enc;
+    DecodeurH264 dec;
+    ImageDecodee vue;
+    std::vector<double> durees;
+    Octets trame;
+    std::optional<Octets> record;
+    enc.demarrer(L, H, debit, IPS);
+    enc.definirLivrer([&](Octets o, bool, std::optional<Octets> r) {
+      trame = std::move(o);
+      if (r) record = std::move(r);
+    });
+    NV12 nv;
+    std::vector<std::vector<std::uint8_t>> sources(60, std::vector<std::uint8_t>(L * H * 4));
+    for (int n = 0; n < 60; ++n) dessiner(sources[n], n);
+    for (int n = 0; n < IMAGES; ++n) {
+      const auto t0 = Horloge::now();
+      nv.depuis(sources[n % 60]);
+      enc.encoder({L, H, nv.y.data(), L, nv.uv.data(), L}, n == 0);
+      if (record) {
+        dec.configurer(*record);
+        record.reset();
+      }
+      dec.decoder(trame.data(), trame.size(), vue);
+      durees.push_back(ms(Horloge::now() - t0));
+    }
+    std::sort(durees.begin(), durees.end());
+    const double p50 = durees[durees.size() / 2], p95 = durees[durees.size() * 95 / 100];
+    std::printf("\npipeline BGRA -> NV12 -> encode (default preset) -> decode -> BGRA: p50 %.2f ms, p95 %.2f ms"
+                " (x 35 ms goal: %.2f / %.2f)\n", p50, p95, p50 / 35.0, p95 / 35.0);
   }
   return 0;
 }
