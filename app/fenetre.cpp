@@ -149,8 +149,7 @@ void Fenetre::montrer() {
     gtk_window_set_icon_name(fenetre_, "depannage-vimba");
     // Our own header, drawn over the page: a close button and a strip to drag the window by.
     gtk_window_set_decorated(fenetre_, FALSE);
-    gtk_window_set_resizable(fenetre_, FALSE);
-    gtk_widget_set_size_request(GTK_WIDGET(vue_), largeur, hauteur);
+    fixerTaille(largeur, hauteur);
 
     GtkWidget* calques = gtk_overlay_new();
     gtk_container_add(GTK_CONTAINER(calques), GTK_WIDGET(vue_));
@@ -253,6 +252,16 @@ void Fenetre::vider() {
     if (vue_) webkit_web_view_evaluate_javascript(vue_, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
+// Not resizable by the user, yet resizable by us: the size hints pin it, min equal to max.
+void Fenetre::fixerTaille(int l, int h) {
+    GdkGeometry g{};
+    g.min_width = g.max_width = l;
+    g.min_height = g.max_height = h;
+    gtk_window_set_geometry_hints(fenetre_, nullptr, &g, GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+    gtk_window_set_default_size(fenetre_, l, h);
+    gtk_window_resize(fenetre_, l, h);
+}
+
 void Fenetre::lancerVeille() {
     arreterVeille();
     std::weak_ptr<Cycle> cycle = cycle_;
@@ -278,8 +287,7 @@ void Fenetre::montrerSession() {
                                             nullptr, nullptr, nullptr);
         GdkRectangle zone;
         gdk_monitor_get_workarea(ecran, &zone);
-        gtk_widget_set_size_request(GTK_WIDGET(vue_), petiteLargeur, petiteHauteur);
-        gtk_window_resize(fenetre_, petiteLargeur, petiteHauteur);
+        fixerTaille(petiteLargeur, petiteHauteur);
         gtk_window_move(fenetre_, zone.x + zone.width - petiteLargeur - marge, zone.y + marge);
         gtk_window_set_keep_above(fenetre_, TRUE);
     }
@@ -293,8 +301,7 @@ void Fenetre::cacherSession() {
     webkit_web_view_evaluate_javascript(vue_, "document.body.classList.remove('petit')", -1, nullptr, nullptr,
                                         nullptr, nullptr, nullptr);
     gtk_window_set_keep_above(fenetre_, FALSE);
-    gtk_widget_set_size_request(GTK_WIDGET(vue_), largeur, hauteur);
-    gtk_window_resize(fenetre_, largeur, hauteur);
+    fixerTaille(largeur, hauteur);
     GdkDisplay* affichage = gdk_display_get_default();
     GdkMonitor* ecran = gdk_display_get_primary_monitor(affichage);
     if (!ecran && gdk_display_get_n_monitors(affichage) > 0) ecran = gdk_display_get_monitor(affichage, 0);

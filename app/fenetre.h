@@ -47,6 +47,7 @@ private:
     void montrerSession();
     void cacherSession();
     void vider();
+    void fixerTaille(int l, int h);
 
     Agent& agent_;
     std::string dossierPage_;

@@ -164,6 +164,12 @@ TEST_F(FenetreReelle, SessionOpensSmallAndClosesBackToFullSize) {
         gtk_window_get_size(fenetre->fenetre(), &l, &h);
         return l == Fenetre::petiteLargeur && h == Fenetre::petiteHauteur;
     })) << l << "x" << h;
+    GdkRectangle zone;
+    gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &zone);
+    int x = 0, y = 0;
+    gtk_window_get_position(fenetre->fenetre(), &x, &y);
+    EXPECT_EQ(x, zone.x + zone.width - Fenetre::petiteLargeur - Fenetre::marge);
+    EXPECT_EQ(y, zone.y + Fenetre::marge);
     EXPECT_TRUE(visible("vue-ouverte"));
     EXPECT_TRUE(attendre([&] { return texte("texte-veille") != "" && journalScript().find("veille") != std::string::npos; }, 5));
     EXPECT_NE(journalScript().find("prevenir jeton-42"), std::string::npos) << journalScript();
