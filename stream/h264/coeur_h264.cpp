@@ -35,6 +35,15 @@ void CoeurH264::capturee(const ImageNV12& image, bool aucunChangement) {
   if (forcer) encodeur_.encoder(image, *forcer);
 }
 
+void CoeurH264::nouveauSpectateur() {
+  encodeur_.renvoyerReglages();
+  const std::int64_t vise = etat_.debitVise;
+  if (etat_.debitActuel.exchange(vise) != vise) encodeur_.regler(static_cast<int>(vise));
+  mesure_ = MesureDebit{};
+  etat_.sautees = 0;
+  etat_.toutRenvoyer = true;
+}
+
 void CoeurH264::envoyer(const Octets& octets, bool cle, const std::optional<Octets>& reglages) {
   const std::size_t taille = envoyerVideo(sortie_, largeur_, hauteur_, octets, cle, reglages);
   if (taille == 0) return;

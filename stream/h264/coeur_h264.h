@@ -25,6 +25,8 @@ class CoeurH264 : public std::enable_shared_from_this<CoeurH264> {
   // The new viewer's first frame will be a forced keyframe.
   bool demarrer(int largeur, int hauteur, double qualite);
   void capturee(const ImageNV12& image, bool aucunChangement);
+  // Another viewer: a forced keyframe carrying the record, from the starting rate again.
+  void nouveauSpectateur();
   void mesurer();
   void arreter();
 

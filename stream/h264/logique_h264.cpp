@@ -53,6 +53,7 @@ std::size_t envoyerVideo(SortieVideo& sortie, int largeur, int hauteur, const st
   auto v = message(enTeteV(largeur, hauteur, octets.size(), px, py, cle), octets);
   const std::size_t taille = v.size();
   sortie.envoyer(std::move(v));
+  sortie.trameEnvoyee(largeur, hauteur);
   return taille;
 }
 

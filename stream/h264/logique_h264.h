@@ -42,6 +42,8 @@ class SortieVideo {
   virtual bool pret() const = 0;
   virtual void envoyer(std::vector<std::uint8_t> message) = 0;
   virtual std::pair<int, int> pointeur() const = 0;
+  // A V message went out (the heartbeat counts from here).
+  virtual void trameEnvoyee(int /*largeur*/, int /*hauteur*/) {}
 };
 
 // Sends one encoded frame: its C message first when it carries a new record, then its V
