@@ -31,7 +31,7 @@ bool CoeurH264::demarrer(int largeur, int hauteur, double qualite) {
 }
 
 void CoeurH264::capturee(const ImageNV12& image, bool aucunChangement) {
-  const auto forcer = deciderCapture(etat_, sortie_.pret(), encodeur_.vivant(), aucunChangement);
+  const auto forcer = deciderCapture(etat_, sortie_.pretPourCapture(), encodeur_.vivant(), aucunChangement);
   if (forcer) encodeur_.encoder(image, *forcer);
 }
 

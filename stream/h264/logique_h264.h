@@ -40,6 +40,8 @@ class SortieVideo {
  public:
   virtual ~SortieVideo() = default;
   virtual bool pret() const = 0;
+  // The same answer for the capture thread, which may not ask the link itself.
+  virtual bool pretPourCapture() const { return pret(); }
   virtual void envoyer(std::vector<std::uint8_t> message) = 0;
   virtual std::pair<int, int> pointeur() const = 0;
   // A V message went out (the heartbeat counts from here).

@@ -13,10 +13,17 @@ namespace vimba::flux {
 namespace {
 
 // The viewer's link seen by the engine core; the pointer is asked for the frame's width.
+// The link is only asked on the server's thread; the capture thread reads the last answer,
+// so after a viewer leaves at most the frames already encoded are discarded.
 class SortieLien : public SortieVideo {
  public:
   explicit SortieLien(Lien& lien) : lien_(lien) {}
-  bool pret() const override { return lien_.pret(); }
+  bool pret() const override {
+    const bool p = lien_.pret();
+    vu_ = p;
+    return p;
+  }
+  bool pretPourCapture() const override { return vu_; }
   void envoyer(std::vector<std::uint8_t> message) override { lien_.envoyer(std::move(message)); }
   std::pair<int, int> pointeur() const override { return lien_.pointeur(largeur_); }
   void trameEnvoyee(int largeur, int hauteur) override { lien_.trameEnvoyee(largeur, hauteur); }
@@ -24,6 +31,7 @@ class SortieLien : public SortieVideo {
 
  private:
   Lien& lien_;
+  mutable std::atomic<bool> vu_{true};  // engines start when a viewer is ready
   std::atomic<int> largeur_{0};
 };
 
@@ -97,8 +105,9 @@ class MoteurH264 : public Moteur {
     }
     source_ = std::move(source);
     coeur_ = std::move(coeur);
-    minuterie_.lancer(std::chrono::milliseconds(2000), [faible, lien] {
-      lien->poster([faible] {
+    minuterie_.lancer(std::chrono::milliseconds(2000), [faible, lien, sortie = sortie_] {
+      lien->poster([faible, sortie] {
+        sortie->pret();  // a viewer that left stops the encoding even with nothing sent
         if (auto c = faible.lock()) c->mesurer();
       });
     });
@@ -113,6 +122,7 @@ class MoteurH264 : public Moteur {
   }
 
   void nouveauSpectateur() override {
+    sortie_->pret();
     if (coeur_) coeur_->nouveauSpectateur();
   }
   bool avecBattement() const override { return true; }

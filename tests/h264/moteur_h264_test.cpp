@@ -127,6 +127,7 @@ TEST(MoteurH264, AnotherViewerGetsTheRecordAndAKeyframeAgain) {
   lien.tourner([] { return true; });
   const std::size_t avant = lien.messages.size();
   lien.estPret = true;
+  moteur->nouveauSpectateur();
   ASSERT_TRUE(lien.tourner([&] { return lien.messages.size() >= avant + 2; }));
   moteur->arreter();
   EXPECT_EQ(entete(lien.messages[avant]).substr(0, 2), "C ");
