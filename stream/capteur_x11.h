@@ -1,0 +1,15 @@
+#pragma once
+// The X11 capture source: XShm grabs of the main monitor, changes from DAMAGE on the
+// root window, libyuv scaling, delivered on the source's own thread.
+#include <memory>
+
+#include "stream/moteur.h"
+
+namespace vimba::flux {
+
+std::unique_ptr<SourceImages> creerCapteurX11();
+
+// Frame size for a wanted width: even width and height, proportions of the display.
+std::pair<int, int> tailleImage(int largeur, int largeurEcran, int hauteurEcran);
+
+}  // namespace vimba::flux

@@ -1,0 +1,369 @@
+#include "stream/diffuseur.h"
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <asio.hpp>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "agent/fabrique.h"
+#include "agent/linux/ecran_x11.h"
+#include "stream/capteur_x11.h"
+#include "stream/format.h"
+
+namespace vimba::flux {
+
+using asio::ip::tcp;
+
+bool pairAccepte(const std::string& t) {
+    return t.rfind("127.0.0.1", 0) == 0 || t == "::1" || t.rfind("localhost", 0) == 0;
+}
+
+namespace {
+
+// Whole new file in place of the old one; failures are ignored.
+void ecrireAtomique(const std::string& chemin, const std::string& contenu) {
+    const std::string temp = chemin + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    const bool ok = ::write(fd, contenu.data(), contenu.size()) == static_cast<ssize_t>(contenu.size()) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || std::rename(temp.c_str(), chemin.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+std::string texteDuPair(const tcp::endpoint& e) {
+    const auto a = e.address();
+    if (a.is_v6() && a.to_v6().is_v4_mapped()) return asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()).to_string();
+    return a.to_string();
+}
+
+// Heartbeats queued past this many unsent messages are dropped: a viewer that never
+// reads must not make the server grow.
+constexpr int enVolMaxBattement = 4;
+
+}  // namespace
+
+// The server's state; lives on the Asio thread, held weakly by every callback.
+struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
+    asio::io_context io;
+    asio::executor_work_guard<asio::io_context::executor_type> garde = asio::make_work_guard(io);
+    std::thread fil;
+    FabriqueSource source;
+    Saisie saisie;
+
+    // Published for the main thread.
+    std::atomic<std::uint16_t> portPublie{0};
+    mutable std::mutex verrouMoteur;
+    std::string moteurNom = "aucun";
+    std::atomic<std::uint64_t> imagesAnciennes{0}, octetsAnciens{0};
+    std::atomic<double> msCaptureDernier{0};
+
+    // Server thread only.
+    int largeurCible = 1440;
+    double qualite = 0.45;
+    std::string moteurDemande = "h264";
+    std::string dossier;
+    std::unique_ptr<tcp::acceptor> ecouteur;
+    std::shared_ptr<tcp::socket> lien;
+    std::deque<std::shared_ptr<std::vector<std::uint8_t>>> file;
+    bool ecriture = false;
+    std::unique_ptr<Moteur> moteur;
+    std::unique_ptr<asio::steady_timer> battement;
+    std::chrono::steady_clock::time_point derniereTrame{};
+    int grilleLargeur = 0, grilleHauteur = 0;
+    std::atomic<int> enVol_{0};
+    std::atomic<std::int64_t> octetsEnVol_{0};
+    Display* affichage = nullptr;
+
+    ~Coeur() override {
+        if (affichage) XCloseDisplay(affichage);
+    }
+
+    void nommer(const std::string& nom) {
+        std::lock_guard v(verrouMoteur);
+        moteurNom = nom;
+    }
+
+    // Runs `f` on the server's thread and waits for it.
+    template <class F>
+    void surLeFil(F f) {
+        std::promise<void> fini;
+        auto attente = fini.get_future();
+        asio::post(io, [&] {
+            f();
+            fini.set_value();
+        });
+        attente.wait();
+    }
+
+    // --- Lien ---
+    bool pret() const override { return lien && lien->is_open(); }
+    int enVol() const override { return enVol_; }
+    std::int64_t octetsEnVol() const override { return octetsEnVol_; }
+    void poster(std::function<void()> travail) override { asio::post(io, std::move(travail)); }
+    void trameEnvoyee(int largeur, int hauteur) override {
+        derniereTrame = std::chrono::steady_clock::now();
+        grilleLargeur = largeur;
+        grilleHauteur = hauteur;
+    }
+    std::pair<int, int> pointeur(int largeurImage) const override {
+        if (!affichage || largeurImage <= 0) return {-1, -1};
+        const auto m = x11::moniteurPrincipal(affichage);
+        if (m.largeur <= 0) return {-1, -1};
+        Window r, e;
+        int rx = 0, ry = 0, wx = 0, wy = 0;
+        unsigned masque = 0;
+        if (!XQueryPointer(affichage, DefaultRootWindow(affichage), &r, &e, &rx, &ry, &wx, &wy, &masque)) return {-1, -1};
+        const double k = static_cast<double>(largeurImage) / m.largeur;
+        return {arrondir((rx - m.x) * k), arrondir((ry - m.y) * k)};
+    }
+    void envoyer(std::vector<std::uint8_t> message) override {
+        if (!lien) return;
+        enVol_ += 1;
+        octetsEnVol_ += static_cast<std::int64_t>(message.size());
+        file.push_back(std::make_shared<std::vector<std::uint8_t>>(std::move(message)));
+        ecrire();
+    }
+
+    void ecrire() {
+        if (ecriture || file.empty() || !lien) return;
+        ecriture = true;
+        auto message = file.front();
+        file.pop_front();
+        std::weak_ptr<Coeur> faible = weak_from_this();
+        auto socket = lien;
+        asio::async_write(*socket, asio::buffer(*message), [faible, message, socket](const std::error_code&, std::size_t) {
+            auto c = faible.lock();
+            if (!c) return;
+            asio::post(c->io, [faible, n = static_cast<std::int64_t>(message->size()), socket] {
+                auto c = faible.lock();
+                if (!c) return;
+                c->relacher(n);
+                if (socket == c->lien) {
+                    c->ecriture = false;
+                    c->ecrire();
+                }
+            });
+        });
+    }
+    void relacher(std::int64_t n) {
+        enVol_ = std::max(enVol_ - 1, 0);
+        octetsEnVol_ = std::max<std::int64_t>(octetsEnVol_ - n, 0);
+    }
+    // Messages queued for a link that is gone still release their counts.
+    void abandonnerFile() {
+        for (auto& m : file) relacher(static_cast<std::int64_t>(m->size()));
+        file.clear();
+        ecriture = false;
+    }
+
+    // --- listener and connections ---
+    void ecouter() {
+        std::error_code ec;
+        auto a = std::make_unique<tcp::acceptor>(io);
+        a->open(tcp::v6(), ec);
+        if (!ec) a->set_option(asio::ip::v6_only(false), ec);
+        if (!ec) a->bind(tcp::endpoint(tcp::v6(), 0), ec);
+        if (ec) {  // no IPv6 on this machine: IPv4 alone
+            a = std::make_unique<tcp::acceptor>(io);
+            ec.clear();
+            a->open(tcp::v4(), ec);
+            if (!ec) a->bind(tcp::endpoint(tcp::v4(), 0), ec);
+        }
+        if (!ec) a->listen(asio::socket_base::max_listen_connections, ec);
+        if (ec) {
+            ecrireAtomique(dossier + "/flux.port", "0\n");
+            return;
+        }
+        const auto port = a->local_endpoint(ec).port();
+        ecouteur = std::move(a);
+        portPublie = port;
+        ecrireAtomique(dossier + "/flux.port", std::to_string(port) + "\n");
+        attendre();
+    }
+    void attendre() {
+        if (!ecouteur) return;
+        std::weak_ptr<Coeur> faible = weak_from_this();
+        ecouteur->async_accept([faible](const std::error_code& ec, tcp::socket s) {
+            auto c = faible.lock();
+            if (!c || ec == asio::error::operation_aborted) return;
+            if (!ec) c->accepter(std::make_shared<tcp::socket>(std::move(s)));
+            c->attendre();
+        });
+    }
+    void accepter(std::shared_ptr<tcp::socket> s) {
+        std::error_code ec;
+        const auto pair = s->remote_endpoint(ec);
+        if (ec || !pairAccepte(texteDuPair(pair))) {
+            s->close(ec);
+            return;
+        }
+        fermerLien();
+        lien = s;
+        s->set_option(tcp::no_delay(true), ec);
+        surveiller(s);
+        pret_();
+    }
+    // The viewer sends nothing; reading only tells us when it leaves.
+    void surveiller(const std::shared_ptr<tcp::socket>& s) {
+        auto tampon = std::make_shared<std::array<char, 256>>();
+        std::weak_ptr<Coeur> faible = weak_from_this();
+        s->async_read_some(asio::buffer(*tampon), [faible, s, tampon](const std::error_code& ec, std::size_t) {
+            auto c = faible.lock();
+            if (!c) return;
+            if (!ec) {
+                c->surveiller(s);
+                return;
+            }
+            if (s == c->lien) c->lienPerdu();
+        });
+    }
+    void lienPerdu() {
+        fermerLien();
+        // Only the polling engine stops; the others send nothing while no viewer is ready.
+        if (moteur && moteur->nom() == "tuiles-anciennes") moteur->arreter();
+    }
+    void fermerLien() {
+        if (!lien) return;
+        std::error_code ec;
+        lien->shutdown(tcp::socket::shutdown_both, ec);
+        lien->close(ec);
+        lien.reset();
+        abandonnerFile();
+    }
+
+    // A viewer is ready: a new engine replaces the old one.
+    void pret_() {
+        garderCompteurs();
+        if (moteur) moteur->arreter();
+        moteur.reset();
+        ContexteMoteur contexte{this, source, largeurCible, qualite};
+        if (moteurDemande == "h264") {
+            moteur = creerMoteurH264(contexte);
+            if (moteur && !moteur->demarrer()) moteur.reset();
+        }
+        if (!moteur) {
+            moteur = creerMoteurTuiles(contexte);
+            if (!moteur->demarrer()) moteur.reset();
+        }
+        if (!moteur) {
+            moteur = creerMoteurTuilesAnciennes(contexte, io, saisie);
+            if (!moteur->demarrer()) moteur.reset();
+        }
+        if (!moteur) {
+            nommer("aucun");
+            return;
+        }
+        moteur->nouveauSpectateur();
+        nommer(moteur->nom());
+        if (moteur->avecBattement()) lancerBattement();
+    }
+    void garderCompteurs() {
+        if (!moteur) return;
+        imagesAnciennes += moteur->images();
+        octetsAnciens += moteur->octets();
+        msCaptureDernier = moteur->msCapture();
+    }
+
+    void lancerBattement() {
+        if (battement) battement->cancel();
+        battement = std::make_unique<asio::steady_timer>(io);
+        battre(std::chrono::steady_clock::now() + std::chrono::milliseconds(150));
+    }
+    void battre(std::chrono::steady_clock::time_point quand) {
+        auto* t = battement.get();
+        t->expires_at(quand);
+        std::weak_ptr<Coeur> faible = weak_from_this();
+        t->async_wait([faible, t, quand](const std::error_code& ec) {
+            auto c = faible.lock();
+            if (ec || !c || c->battement.get() != t) return;
+            c->unBattement();
+            c->battre(quand + std::chrono::milliseconds(150));
+        });
+    }
+    void unBattement() {
+        if (!pret()) return;
+        if (std::chrono::steady_clock::now() - derniereTrame <= std::chrono::milliseconds(140)) return;
+        if (grilleLargeur <= 0 || enVol_ >= enVolMaxBattement) return;
+        const auto [px, py] = pointeur(grilleLargeur);
+        const auto l = enTeteF(grilleLargeur, grilleHauteur, 0, px, py);
+        envoyer(std::vector<std::uint8_t>(l.begin(), l.end()));
+    }
+
+    void toutArreter() {
+        garderCompteurs();
+        if (moteur) moteur->arreter();
+        moteur.reset();
+        nommer("aucun");
+        if (battement) battement->cancel();
+        battement.reset();
+        fermerLien();
+        if (ecouteur) {
+            std::error_code ec;
+            ecouteur->close(ec);
+        }
+        ecouteur.reset();
+        grilleLargeur = grilleHauteur = 0;
+        portPublie = 0;
+        enVol_ = 0;
+        octetsEnVol_ = 0;
+    }
+};
+
+Diffuseur::Diffuseur(FabriqueSource source, Saisie saisie) : coeur_(std::make_shared<Coeur>()) {
+    coeur_->source = std::move(source);
+    coeur_->saisie = std::move(saisie);
+    coeur_->affichage = XOpenDisplay(nullptr);
+    coeur_->fil = std::thread([c = coeur_.get()] { c->io.run(); });
+}
+
+Diffuseur::~Diffuseur() {
+    arreter();
+    coeur_->garde.reset();
+    coeur_->io.stop();
+    coeur_->fil.join();
+}
+
+void Diffuseur::demarrer(const std::string& dossier, std::int64_t largeur, std::int64_t qualitePourCent,
+                         const std::string& moteur) {
+    arreter();
+    coeur_->surLeFil([&] {
+        coeur_->largeurCible = static_cast<int>(std::clamp<std::int64_t>(largeur, 640, 2560));
+        coeur_->qualite = static_cast<double>(std::clamp<std::int64_t>(qualitePourCent, 20, 90)) / 100.0;
+        coeur_->moteurDemande = moteur == "tuiles" ? "tuiles" : "h264";
+        coeur_->dossier = dossier;
+        coeur_->ecouter();
+    });
+}
+
+std::uint16_t Diffuseur::port() const { return coeur_->portPublie; }
+
+std::string Diffuseur::moteurActif() const {
+    std::lock_guard v(coeur_->verrouMoteur);
+    return coeur_->moteurNom;
+}
+
+void Diffuseur::arreter() {
+    coeur_->nommer("aucun");
+    coeur_->surLeFil([this] { coeur_->toutArreter(); });
+}
+
+std::uint64_t Diffuseur::images() const {
+    return coeur_->imagesAnciennes + 0;
+}
+std::uint64_t Diffuseur::octets() const { return coeur_->octetsAnciens + 0; }
+double Diffuseur::msCapture() const { return coeur_->msCaptureDernier; }
+
+}  // namespace vimba::flux
+
+namespace vimba {
+std::unique_ptr<Diffusion> creerDiffuseur() {
+    return std::make_unique<flux::Diffuseur>(flux::creerCapteurX11, flux::saisieX11());
+}
+}  // namespace vimba

@@ -1,0 +1,41 @@
+#pragma once
+// The live stream server: one listener, one viewer at a time, the engine that feeds it,
+// the send path, the pointer and the heartbeat. Everything network-side runs on its own
+// Asio thread; `demarrer`, `arreter`, `port` and `moteurActif` are for the main thread.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "agent/services.h"
+#include "stream/moteur.h"
+#include "stream/tuiles.h"
+
+namespace vimba::flux {
+
+// Whether a peer's address text is accepted: loopback only, by its text.
+bool pairAccepte(const std::string& texte);
+
+class Diffuseur final : public Diffusion {
+public:
+    // `source` makes capture sources, `saisie` grabs for the polling engine.
+    Diffuseur(FabriqueSource source, Saisie saisie);
+    ~Diffuseur() override;
+
+    void demarrer(const std::string& dossier, std::int64_t largeur, std::int64_t qualitePourCent,
+                  const std::string& moteur) override;
+    std::uint16_t port() const override;
+    std::string moteurActif() const override;
+    void arreter() override;
+
+    std::uint64_t images() const;
+    std::uint64_t octets() const;
+    double msCapture() const;
+
+    struct Coeur;
+
+private:
+    std::shared_ptr<Coeur> coeur_;
+};
+
+}  // namespace vimba::flux
