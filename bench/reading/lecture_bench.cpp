@@ -1,0 +1,175 @@
+// The reader's speed on a GTK3 window with thousands of accessible nodes, beside a
+// straightforward walk through libatspi that makes one call per attribute (the baseline),
+// measured in the same process on the same window. Run inside scripts/avec-bureau.sh.
+//   bench_lecture [--lignes N] [--tours N]
+#include <atspi/atspi.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/linux/devant.h"
+#include "reading/linux/arbre_atspi.h"
+#include "reading/roles.h"
+
+namespace {
+
+using namespace vimba;
+using lecture::Arbre;
+
+// The baseline: libatspi as it comes, each attribute asked for on its own.
+class ArbreNaif final : public Arbre {
+public:
+    explicit ArbreNaif(AtspiAccessible* app) { noeuds_.push_back(app); }
+    ~ArbreNaif() override {
+        for (auto* n : noeuds_) g_object_unref(n);
+    }
+    Noeud racine() override { return 0; }
+    lecture::Infos infos(Noeud n) override {
+        AtspiAccessible* a = noeuds_[n];
+        lecture::Infos i;
+        i.role = lecture::roleAX(atspi_accessible_get_role(a, nullptr));
+        i.titre = texte(atspi_accessible_get_name(a, nullptr));
+        i.description = texte(atspi_accessible_get_description(a, nullptr));
+        if (AtspiValue* v = atspi_accessible_get_value_iface(a)) {
+            i.valeur = std::to_string(atspi_value_get_current_value(v, nullptr));
+            g_object_unref(v);
+        } else if (AtspiText* t = atspi_accessible_get_text_iface(a)) {
+            i.valeur = texte(atspi_text_get_text(t, 0, 2048, nullptr));
+            g_object_unref(t);
+        }
+        return i;
+    }
+    Cadre cadre(Noeud n) override {
+        Cadre c;
+        if (AtspiComponent* k = atspi_accessible_get_component_iface(noeuds_[n])) {
+            if (AtspiRect* r = atspi_component_get_extents(k, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+                if (r->x != INT_MIN) c = Cadre{double(r->x), double(r->y), double(r->width), double(r->height)};
+                g_free(r);
+            }
+            g_object_unref(k);
+        }
+        return c;
+    }
+    std::vector<Noeud> enfants(Noeud n) override {
+        std::vector<Noeud> r;
+        const int total = atspi_accessible_get_child_count(noeuds_[n], nullptr);
+        for (int i = 0; i < total; ++i)
+            if (AtspiAccessible* e = atspi_accessible_get_child_at_index(noeuds_[n], i, nullptr)) {
+                r.push_back(noeuds_.size());
+                noeuds_.push_back(e);
+            }
+        return r;
+    }
+    bool enPanne() const override { return false; }
+
+private:
+    static std::optional<std::string> texte(gchar* s) {
+        if (!s) return std::nullopt;
+        std::string r = s;
+        g_free(s);
+        return r;
+    }
+    std::vector<AtspiAccessible*> noeuds_;
+};
+
+// Counts the nodes a walk visits.
+class Compteur final : public Arbre {
+public:
+    explicit Compteur(Arbre& a) : a_(a) {}
+    int visites = 0;
+    Noeud racine() override { return a_.racine(); }
+    lecture::Infos infos(Noeud n) override {
+        ++visites;
+        return a_.infos(n);
+    }
+    Cadre cadre(Noeud n) override { return a_.cadre(n); }
+    std::vector<Noeud> enfants(Noeud n) override { return a_.enfants(n); }
+    bool enPanne() const override { return a_.enPanne(); }
+
+private:
+    Arbre& a_;
+};
+
+struct Mesure {
+    double medianeMs = 0;
+    std::size_t elements = 0;
+    int visites = 0;
+};
+
+Mesure mesurer(int tours, const std::function<std::unique_ptr<Arbre>()>& creer, const std::optional<std::string>& motif) {
+    std::vector<double> durees;
+    Mesure m;
+    for (int t = 0; t < tours; ++t) {
+        const auto debut = std::chrono::steady_clock::now();
+        auto arbre = creer();
+        Compteur c(*arbre);
+        const auto l = lecture::elements(c, motif, 140);
+        arbre.reset();
+        durees.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - debut).count());
+        m.elements = l.size();
+        m.visites = c.visites;
+    }
+    std::sort(durees.begin(), durees.end());
+    m.medianeMs = durees[durees.size() / 2];
+    return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int lignes = 2100, tours = 9;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (!std::strcmp(argv[i], "--lignes")) lignes = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--tours")) tours = std::atoi(argv[i + 1]);
+    }
+    char modele[] = "/tmp/bench-lecture-XXXXXX";
+    const std::string etat = mkdtemp(modele);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const std::string n = std::to_string(lignes);
+        execl(VIMBA_APPLI, VIMBA_APPLI, "--etat", etat.c_str(), "--lignes", n.c_str(), nullptr);
+        _exit(127);
+    }
+    for (int i = 0; i < 600 && !std::filesystem::exists(etat + "/pret"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int code = 1;
+    if (!x11::atspiPret()) {
+        std::fprintf(stderr, "pas de bus d’accessibilité\n");
+    } else {
+        // The bridge registers the window's widgets lazily: one warm-up walk each way.
+        const auto nous = [&] { return lecture::arbreApplication(pid); };
+        const auto naif = [&]() -> std::unique_ptr<Arbre> {
+            AtspiAccessible* app = x11::applicationAtspi(pid);
+            return app ? std::make_unique<ArbreNaif>(app) : nullptr;
+        };
+        mesurer(1, nous, std::string("introuvable"));
+        mesurer(1, naif, std::string("introuvable"));
+        std::printf("fenêtre GTK3 de %d lignes (un texte et un bouton chacune), médianes de %d tours\n", lignes, tours);
+        const Mesure l1 = mesurer(tours, nous, std::nullopt), l0 = mesurer(tours, naif, std::nullopt);
+        std::printf("lire (140 éléments)      : %8.1f ms (%zu éléments, %d nœuds)  référence %8.1f ms  rapport %.1f×\n",
+                    l1.medianeMs, l1.elements, l1.visites, l0.medianeMs, l0.medianeMs / l1.medianeMs);
+        const int toursLongs = std::max(3, tours / 3);
+        const Mesure p1 = mesurer(toursLongs, nous, std::string("introuvable")),
+                     p0 = mesurer(toursLongs, naif, std::string("introuvable"));
+        std::printf("parcours sans résultat   : %8.1f ms (%d nœuds visités)       référence %8.1f ms  rapport %.1f×\n",
+                    p1.medianeMs, p1.visites, p0.medianeMs, p0.medianeMs / p1.medianeMs);
+        std::printf("par nœud                 : %8.3f ms                           référence %8.3f ms\n",
+                    p1.medianeMs / p1.visites, p0.medianeMs / std::max(1, p0.visites));
+        code = l1.elements == 140 && p1.visites == lecture::limiteVisites ? 0 : 1;
+    }
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    std::filesystem::remove_all(etat);
+    return code;
+}
