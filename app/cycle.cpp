@@ -22,6 +22,7 @@ void Cycle::activer() {
                    "Autorisation|Votre ordinateur va vous demander votre mot de passe. C’est lui qui "
                    "le demande, pas Ilvo.");
         l.dormir(1.2);
+        EnCours garde(*moi);
         Resultat r = l.lancer({"activer"}, true);
         if (r.ok && !r.sortie.empty()) {
             l.repondre("avancement", "Presque fini|On prévient Ilvo…");
@@ -42,8 +43,11 @@ void Cycle::refermer() {
     l_.enFond([moi] {
         auto& l = moi->l_;
         l.surPrincipalAttendu([moi] { moi->l_.cacherSession(); });
-        l.lancer({"arreter"}, true);
-        moi->ouverte_ = false;
+        {
+            EnCours garde(*moi);
+            l.lancer({"arreter"}, true);
+            moi->ouverte_ = false;
+        }
         l.repondre("fermee", "");
     });
 }
@@ -55,7 +59,24 @@ void Cycle::veiller() {
     l_.repondre("veille", etatVeille(r.sortie, agit));
 }
 
+Cycle::EnCours::EnCours(Cycle& cycle) : c(cycle) {
+    std::lock_guard<std::mutex> v(c.verrou_);
+    ++c.adminEnCours_;
+}
+
+Cycle::EnCours::~EnCours() {
+    {
+        std::lock_guard<std::mutex> v(c.verrou_);
+        --c.adminEnCours_;
+    }
+    c.libre_.notify_all();
+}
+
 void Cycle::terminer() {
+    {
+        std::unique_lock<std::mutex> v(verrou_);
+        libre_.wait(v, [this] { return adminEnCours_ == 0; });
+    }
     if (ouverte_.exchange(false)) l_.lancer({"arreter"}, true);
 }
 

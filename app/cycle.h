@@ -2,8 +2,10 @@
 // The session's lifecycle: open from a code, run the administrator step, watch, close.
 // Operations return at once; their steps run on the threads the links provide.
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,8 @@ public:
     void refermer();
     // One watch step; runs on a background thread.
     void veiller();
-    // Termination's closing step, on the main thread; blocks while it runs.
+    // Termination's closing step, on the main thread; first waits for an administrator step
+    // under way, then closes the session if one is open. Blocks while it runs.
     void terminer();
 
     bool sessionOuverte() const { return ouverte_.load(); }
@@ -43,8 +46,18 @@ public:
     static std::string etatVeille(const std::string& sortie, bool agit);
 
 private:
+    // Counts administrator steps under way, so that termination can wait for them.
+    struct EnCours {
+        Cycle& c;
+        explicit EnCours(Cycle& cycle);
+        ~EnCours();
+    };
+
     Liens l_;
     std::atomic<bool> ouverte_{false};
+    std::mutex verrou_;
+    std::condition_variable libre_;
+    int adminEnCours_ = 0;
 };
 
 }  // namespace vimba

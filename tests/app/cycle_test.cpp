@@ -1,7 +1,9 @@
 // The session lifecycle with a scripted launcher: steps run inline, in order.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <map>
+#include <thread>
 
 #include "app/cycle.h"
 
@@ -101,6 +103,40 @@ TEST(Cycle, TerminationClosesOnlyAnOpenSession) {
     b.cycle->terminer();
     b.cycle->terminer();
     EXPECT_EQ(std::count(b.appels.begin(), b.appels.end(), "admin arreter"), 1);
+}
+
+// The administrator step runs off the main thread: quitting while it is under way must wait
+// for it, then close the session it opened, once.
+TEST(Cycle, TerminationWaitsForTheAdminStepUnderWay) {
+    std::promise<void> commence, relache;
+    auto relacheF = relache.get_future().share();
+    std::mutex m;
+    std::vector<std::string> appels;
+    Cycle::Liens l;
+    l.lancer = [&](const std::vector<std::string>& a, bool admin) {
+        if (a[0] == "activer") {
+            commence.set_value();
+            relacheF.wait();
+        }
+        std::lock_guard<std::mutex> v(m);
+        appels.push_back((admin ? "admin " : "user ") + a[0]);
+        return Resultat{true, "jeton"};
+    };
+    l.repondre = [](const std::string&, const std::string&) {};
+    std::thread fond;
+    l.enFond = [&](Cycle::Tache t) { fond = std::thread(std::move(t)); };
+    l.surPrincipal = [](Cycle::Tache) {};
+    l.dormir = [](double) {};
+    auto cycle = std::make_shared<Cycle>(l);
+    cycle->activer();
+    commence.get_future().wait();
+    auto fin = std::async(std::launch::async, [&] { cycle->terminer(); });
+    EXPECT_EQ(fin.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    relache.set_value();
+    fin.get();
+    fond.join();
+    EXPECT_EQ(appels, (std::vector<std::string>{"admin activer", "user prevenir", "admin arreter"}));
+    EXPECT_FALSE(cycle->sessionOuverte());
 }
 
 TEST(Cycle, WatchWords) {
