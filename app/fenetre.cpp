@@ -166,6 +166,8 @@ void Fenetre::montrer() {
                      nullptr);
     GtkWidget* fermer = gtk_button_new_from_icon_name("window-close-symbolic", GTK_ICON_SIZE_MENU);
     gtk_widget_set_tooltip_text(fermer, "Fermer");
+    // The keyboard belongs to the page, which has its own "Quitter" button.
+    gtk_widget_set_can_focus(fermer, FALSE);
     atk_object_set_name(gtk_widget_get_accessible(fermer), "Fermer");
     gtk_style_context_add_class(gtk_widget_get_style_context(fermer), "vimba-fermer");
     gtk_widget_set_halign(fermer, GTK_ALIGN_END);
@@ -183,6 +185,7 @@ void Fenetre::montrer() {
     gtk_window_set_position(fenetre_, GTK_WIN_POS_CENTER);
     gtk_widget_show_all(GTK_WIDGET(fenetre_));
     gtk_window_present(fenetre_);
+    gtk_widget_grab_focus(GTK_WIDGET(vue_));
     webkit_web_view_load_uri(vue_, (std::string(schema) + ":///interface.html").c_str());
 }
 

@@ -99,6 +99,13 @@ protected:
     void poster(const std::string& message) { evaluer("window.webkit.messageHandlers.vimba.postMessage(" + message + ")"); }
     std::string texte(const std::string& id) { return evaluer("document.getElementById('" + id + "').textContent"); }
     bool visible(const std::string& id) { return evaluer("String(!document.getElementById('" + id + "').hidden)") == "true"; }
+    // With VIMBA_CAPTURES set, saves the screen to look at by eye.
+    void capturer(const std::string& nom) {
+        const char* d = getenv("VIMBA_CAPTURES");
+        if (!d) return;
+        attendre([] { return false; }, 0.6);
+        std::system(("import -window root '" + std::string(d) + "/" + nom + ".png'").c_str());
+    }
     std::string journalScript() { return lireFichier(dossier / "journal"); }
 
     fs::path dossier, script, pkexec;
@@ -171,11 +178,13 @@ TEST_F(FenetreReelle, SessionOpensSmallAndClosesBackToFullSize) {
     EXPECT_EQ(x, zone.x + zone.width - Fenetre::petiteLargeur - Fenetre::marge);
     EXPECT_EQ(y, zone.y + Fenetre::marge);
     EXPECT_TRUE(visible("vue-ouverte"));
+    capturer("petit");
     EXPECT_TRUE(attendre([&] { return texte("texte-veille") != "" && journalScript().find("veille") != std::string::npos; }, 5));
     EXPECT_NE(journalScript().find("prevenir jeton-42"), std::string::npos) << journalScript();
 
     evaluer("document.getElementById('bouton-arreter').click()");
     EXPECT_TRUE(attendre([&] { return visible("vue-fermee"); }));
+    capturer("fermee");
     EXPECT_FALSE(fenetre->sessionOuverte());
     EXPECT_FALSE(agent->enMarche());
     EXPECT_EQ(evaluer("document.body.className").find("petit"), std::string::npos);
