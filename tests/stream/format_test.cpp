@@ -1,0 +1,178 @@
+// Message layout, grid arithmetic, the acceptance rule and the viewer's strict parser.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "stream/capteur_x11.h"
+#include "stream/diffuseur.h"
+#include "stream/format.h"
+#include "stream/tuiles.h"
+#include "tools/voir/lecteur.h"
+
+using namespace vimba::flux;
+
+namespace {
+std::string texte(const std::vector<std::uint8_t>& v) { return {v.begin(), v.end()}; }
+
+ImageBGRA uni(int l, int h, std::uint8_t gris) {
+    return {l, h, l * 4, std::vector<std::uint8_t>(static_cast<std::size_t>(l) * h * 4, gris)};
+}
+}  // namespace
+
+TEST(Format, EnTetesOctetPourOctet) {
+    EXPECT_EQ(enTeteF(1440, 900, 0, -1, -1), "F 1440 900 0 -1 -1\n");
+    EXPECT_EQ(enTeteT(0, 0, 128, 128, 77), "T 0 0 128 128 77\n");
+    EXPECT_EQ(enTeteV(1440, 810, 12345, 3, 4, true), "V 1440 810 12345 3 4 1\n");
+    EXPECT_EQ(enTeteV(1440, 810, 1, 0, 0, false), "V 1440 810 1 0 0 0\n");
+    EXPECT_EQ(enTeteC(38), "C 38\n");
+    // One changed tile in the last column of a 1440 x 900 frame, pointer at (700, 410).
+    std::vector<std::uint8_t> m, jpeg(5123, 0xab);
+    ajouter(m, enTeteF(1440, 900, 1, 700, 410));
+    ajouter(m, enTeteT(1408, 768, 32, 128, jpeg.size()), jpeg.data(), jpeg.size());
+    const std::string attendu = "F 1440 900 1 700 410\nT 1408 768 32 128 5123\n" + std::string(5123, '\xab');
+    EXPECT_EQ(texte(m), attendu);
+}
+
+TEST(Format, ArrondiLoinDeZero) {
+    for (auto [v, r] : std::vector<std::pair<double, int>>{{100.5, 101}, {-0.5, -1}, {699.5, 700}, {2.49, 2}})
+        EXPECT_EQ(arrondir(v), r) << v;
+}
+
+TEST(Grille, TuilesDeBord) {
+    const Grille g = Grille::pour(1440, 900);
+    EXPECT_EQ(g.colonnes, 12);
+    EXPECT_EQ(g.rangees, 8);
+    EXPECT_EQ(g.tuile(11, 7).w, 32);
+    EXPECT_EQ(g.tuile(11, 7).h, 4);
+    const Grille h = Grille::pour(1000, 128);
+    EXPECT_EQ(h.colonnes, 8);
+    EXPECT_EQ(h.tuile(7, 0).w, 104);
+}
+
+TEST(Capteur, TaillePaire) {
+    struct Cas { int largeur, lE, hE, l, h; };
+    for (const Cas c : {Cas{1441, 1920, 1080, 1440, 810}, Cas{1440, 1440, 900, 1440, 900}, Cas{641, 1024, 768, 640, 480},
+                        Cas{1000, 1366, 768, 1000, 562}})
+        EXPECT_EQ(tailleImage(c.largeur, c.lE, c.hE), std::make_pair(c.l, c.h)) << c.largeur << " " << c.lE;
+}
+
+TEST(Acceptation, TexteDuPair) {
+    for (auto [t, ok] : std::vector<std::pair<std::string, bool>>{{"127.0.0.1", true},
+                                                                  {"::1", true},
+                                                                  {"localhost", true},
+                                                                  {"127.0.0.2", false},
+                                                                  {"::ffff:127.0.0.1", false},
+                                                                  {"192.168.1.4", false},
+                                                                  {"::2", false},
+                                                                  {"", false}})
+        EXPECT_EQ(pairAccepte(t), ok) << t;
+}
+
+TEST(Tuiles, SeulesLesTuilesTouchees) {
+    const ImageBGRA image = uni(300, 200, 90);
+    int n = -1;
+    auto m = messageF(image, {}, true, 0.45, {5, 6}, nullptr, n);
+    EXPECT_EQ(n, 6);  // 3 x 2
+    EXPECT_EQ(texte(m).rfind("F 300 200 6 5 6\nT 0 0 128 128 ", 0), 0u);
+    m = messageF(image, {}, false, 0.45, {5, 6}, nullptr, n);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(texte(m), "F 300 200 0 5 6\n");
+    // A rectangle across the vertical boundary between columns 1 and 2, row 1 only.
+    m = messageF(image, {{250, 140, 20, 10}}, false, 0.45, {5, 6}, nullptr, n);
+    EXPECT_EQ(n, 2);
+    const auto s = texte(m);
+    EXPECT_NE(s.find("T 128 128 128 72 "), std::string::npos);
+    EXPECT_NE(s.find("T 256 128 44 72 "), std::string::npos);
+}
+
+TEST(Tuiles, EmpreintesRemarquentUnChangement) {
+    ImageBGRA image = uni(256, 128, 10);
+    std::vector<std::uint64_t> empreintes(2, 0);
+    int n = 0;
+    messageF(image, {}, true, 0.5, {0, 0}, &empreintes, n);
+    EXPECT_EQ(n, 2);
+    messageF(image, {}, false, 0.5, {0, 0}, &empreintes, n);
+    EXPECT_EQ(n, 0);
+    // A whole row changed in the second tile: sampled every 109th byte, a row spans 512 bytes.
+    for (int x = 128; x < 256; ++x) image.pixels[static_cast<std::size_t>(60 * image.pas + x * 4)] = 200;
+    messageF(image, {}, false, 0.5, {0, 0}, &empreintes, n);
+    EXPECT_EQ(n, 1);
+}
+
+TEST(Tuiles, JpegRefuseUnRectangleHorsImage) {
+    const ImageBGRA image = uni(100, 100, 0);
+    EXPECT_TRUE(jpegTuile(image, {90, 0, 20, 10}, 0.45).empty());
+    EXPECT_FALSE(jpegTuile(image, {0, 0, 100, 100}, 0.45).empty());
+}
+
+namespace {
+struct Resultat {
+    bool ok;
+    std::vector<char> genres;
+};
+Resultat lire(const std::string& flux) {
+    vimba::voir::Lecteur l;
+    Resultat r{true, {}};
+    r.ok = l.nourrir(reinterpret_cast<const std::uint8_t*>(flux.data()), flux.size(),
+                     [&](const vimba::voir::Message& m) { r.genres.push_back(m.genre); });
+    return r;
+}
+}  // namespace
+
+TEST(Lecteur, RefuseLesFluxMalFormes) {
+    struct Cas { const char* nom; std::string flux; bool ok; };
+    const std::vector<Cas> cas{
+        {"battement", "F 10 10 0 -1 -1\n", true},
+        {"zéro de tête", "F 010 10 0 1 1\n", false},
+        {"plus", "F +10 10 0 1 1\n", false},
+        {"négatif hors pointeur", "F -10 10 0 1 1\n", false},
+        {"champ en trop", "F 10 10 0 1 1 1\n", false},
+        {"double espace", "F 10  10 0 1 1\n", false},
+        {"genre inconnu", "X 1\n", false},
+        {"tuile orpheline", "T 0 0 1 1 1\nx", false},
+        {"tuiles manquantes", "F 10 10 2 0 0\nT 0 0 1 1 1\nxF 10 10 0 0 0\n", false},
+        {"clé 2", "V 10 10 1 0 0 2\nx", false},
+        {"C et V", "C 2\nabV 10 10 1 0 0 1\nx", true},
+        {"ligne sans fin", std::string(300, 'F'), false},
+        {"octet de contrôle", "F 10\t10 0 0 0\n", false},
+    };
+    for (const auto& c : cas) EXPECT_EQ(lire(c.flux).ok, c.ok) << c.nom;
+}
+
+TEST(Lecteur, ChargeCourteNestPasUnMessage) {
+    vimba::voir::Lecteur l;
+    int recus = 0;
+    const std::string s = "C 10\nabc";
+    EXPECT_TRUE(l.nourrir(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), [&](auto&) { ++recus; }));
+    EXPECT_EQ(recus, 0);
+    EXPECT_FALSE(l.entreDeux());
+}
+
+TEST(Lecteur, ReconstruitUneImageDeTuiles) {
+    ImageBGRA image = uni(200, 130, 0);
+    for (int y = 0; y < 130; ++y)
+        for (int x = 0; x < 200; ++x) image.pixels[static_cast<std::size_t>(y * image.pas + x * 4 + 2)] = 220;  // red
+    int n = 0;
+    const auto m = messageF(image, {}, true, 0.9, {1, 2}, nullptr, n);
+    vimba::voir::Lecteur l;
+    vimba::voir::Tableau t;
+    auto d = vimba::voir::decodeurTuiles();
+    std::string erreur;
+    // Fed one byte at a time: messages may arrive split anywhere.
+    for (auto o : m)
+        ASSERT_TRUE(l.nourrir(&o, 1, [&](const vimba::voir::Message& msg) { ASSERT_TRUE(d->traiter(msg, t, erreur)) << erreur; }));
+    EXPECT_TRUE(l.entreDeux());
+    ASSERT_EQ(t.largeur, 200);
+    EXPECT_EQ(t.px, 1);
+    EXPECT_NEAR(t.bgra[(129 * 200 + 199) * 4 + 2], 220, 4);
+    EXPECT_NEAR(t.bgra[(129 * 200 + 199) * 4 + 1], 0, 4);
+}
+
+TEST(Lecteur, TuileHorsImageRefusee) {
+    vimba::voir::Tableau t;
+    auto d = vimba::voir::decodeurTuiles();
+    std::string erreur;
+    ASSERT_TRUE(d->traiter({'F', {100, 100, 1, 0, 0}, {}}, t, erreur));
+    EXPECT_FALSE(d->traiter({'T', {64, 0, 64, 64, 3}, {1, 2, 3}}, t, erreur));
+    EXPECT_FALSE(d->traiter({'T', {0, 0, 64, 64, 3}, {1, 2, 3}}, t, erreur));  // not a JPEG
+}
