@@ -121,6 +121,10 @@ TEST_F(FenetreReelle, PermissionsShownAfterLoadAndOnRequest) {
     poster("{action: 'revoir-autorisations'}");
     EXPECT_TRUE(attendre([&] { return evaluer("document.getElementById('aut-agir').className") == "non"; }));
     EXPECT_TRUE(visible("bouton-autoriser"));
+    // The whole page fits the 520×600 window, even with the button asking for permissions.
+    EXPECT_TRUE(attendre([&] {
+        return evaluer("String(document.documentElement.scrollHeight <= window.innerHeight)") == "true";
+    }, 2)) << evaluer("document.documentElement.scrollHeight") << " > " << evaluer("window.innerHeight");
 }
 
 TEST_F(FenetreReelle, MalformedMessagesDoNothing) {
