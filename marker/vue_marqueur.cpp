@@ -1,0 +1,130 @@
+#include "marker/vue_marqueur.h"
+
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace vimba {
+namespace {
+
+constexpr double kVert[3] = {0.208, 1.0, 0.412};
+constexpr double kSombre[3] = {0.137, 0.137, 0.125};
+constexpr double kCycle = 1.4;
+constexpr double kMarge = 12, kEcart = 52, kLargeurMax = 460;
+
+void couleur(cairo_t* cr, const double (&c)[3], double alpha) {
+    cairo_set_source_rgba(cr, c[0], c[1], c[2], alpha);
+}
+
+void cercle(cairo_t* cr, double x, double y, double r) {
+    cairo_new_path(cr);
+    cairo_arc(cr, x, y, r, 0, 2 * M_PI);
+}
+
+
+// The label laid out in the system UI font, semibold 17, centred.
+std::unique_ptr<PangoLayout, void (*)(gpointer)> etiquette(cairo_t* cr, const std::string& texte) {
+    std::unique_ptr<PangoLayout, void (*)(gpointer)> l(pango_cairo_create_layout(cr), g_object_unref);
+    PangoFontDescription* police = pango_font_description_from_string("system-ui Semi-Bold 17px");
+    pango_layout_set_font_description(l.get(), police);
+    pango_font_description_free(police);
+    pango_layout_set_alignment(l.get(), PANGO_ALIGN_CENTER);
+    pango_layout_set_text(l.get(), texte.c_str(), static_cast<int>(texte.size()));
+    return l;
+}
+
+}  // namespace
+
+bool VueMarqueur::boiteEtiquette(double& x, double& y, double& l, double& h) const {
+    if (texte.empty()) return false;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+    cairo_t* cr = cairo_create(s);
+    auto mise = etiquette(cr, texte);
+    int w = 0, ht = 0;
+    pango_layout_get_pixel_size(mise.get(), &w, &ht);
+    cairo_destroy(cr);
+    cairo_surface_destroy(s);
+    l = std::min(w + 32.0, kLargeurMax);
+    h = ht + 20.0;
+    y = point.y - kEcart - h;
+    if (y < kMarge) y = point.y + kEcart;
+    x = point.x - l / 2;
+    x = std::min(x, largeur_ - l - kMarge);
+    x = std::max(x, kMarge);
+    return true;
+}
+
+Zone VueMarqueur::zoneAnneau() const {
+    const double r = 70 + 2 + 1;  // largest radius, half the line, antialiasing
+    const double yc = hauteur_ - point.y;
+    return Zone{static_cast<int>(std::floor(point.x - r)), static_cast<int>(std::floor(yc - r)),
+                static_cast<int>(2 * r) + 2, static_cast<int>(2 * r) + 2};
+}
+
+void VueMarqueur::dessiner(cairo_t* cr) const {
+    cairo_save(cr);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    auto bas = [&](double y) { return hauteur_ - y; };
+
+    for (const auto& trait : traits) {
+        if (trait.size() < 2) continue;
+        cairo_new_path(cr);
+        cairo_move_to(cr, trait[0].x, bas(trait[0].y));
+        for (size_t i = 1; i < trait.size(); ++i) cairo_line_to(cr, trait[i].x, bas(trait[i].y));
+        couleur(cr, kSombre, 0.85);
+        cairo_set_line_width(cr, 9);
+        cairo_stroke_preserve(cr);
+        couleur(cr, kVert, 1);
+        cairo_set_line_width(cr, 5);
+        cairo_stroke(cr);
+    }
+    if (point.x == 0 && point.y == 0 && texte.empty()) {
+        cairo_restore(cr);
+        return;
+    }
+
+    const double xc = point.x, yc = bas(point.y);
+    const double t = std::fmod(phase, kCycle) / kCycle;
+    cercle(cr, xc, yc, 26 + 44 * t);
+    couleur(cr, kVert, 1 - t);
+    cairo_set_line_width(cr, 4);
+    cairo_stroke(cr);
+
+    cercle(cr, xc, yc, 24);
+    couleur(cr, kSombre, 0.9);
+    cairo_set_line_width(cr, 5);
+    cairo_stroke_preserve(cr);
+    couleur(cr, kVert, 1);
+    cairo_set_line_width(cr, 3);
+    cairo_stroke(cr);
+
+    double bx, by, bl, bh;
+    if (boiteEtiquette(bx, by, bl, bh)) {
+        const double haut = bas(by + bh);  // top edge in surface coordinates
+        cairo_new_path(cr);
+        const double r = 14;
+        cairo_arc(cr, bx + bl - r, haut + r, r, -M_PI / 2, 0);
+        cairo_arc(cr, bx + bl - r, haut + bh - r, r, 0, M_PI / 2);
+        cairo_arc(cr, bx + r, haut + bh - r, r, M_PI / 2, M_PI);
+        cairo_arc(cr, bx + r, haut + r, r, M_PI, 3 * M_PI / 2);
+        cairo_close_path(cr);
+        cairo_set_source_rgba(cr, 1, 1, 1, 1);
+        cairo_fill(cr);
+
+        auto mise = etiquette(cr, texte);
+        pango_layout_set_width(mise.get(), static_cast<int>((bl - 32) * PANGO_SCALE));
+        pango_layout_set_wrap(mise.get(), PANGO_WRAP_WORD_CHAR);
+        pango_layout_set_height(mise.get(), static_cast<int>((bh - 20) * PANGO_SCALE));
+        cairo_rectangle(cr, bx + 16, haut + 10, bl - 32, bh - 20);
+        cairo_clip(cr);
+        cairo_move_to(cr, bx + 16, haut + 10);
+        couleur(cr, kSombre, 1);
+        pango_cairo_show_layout(cr, mise.get());
+    }
+    cairo_restore(cr);
+}
+
+}  // namespace vimba

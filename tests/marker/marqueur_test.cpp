@@ -1,0 +1,202 @@
+// The controller's states and timers against a window double and a hand-run clock.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "marker/marqueur.h"
+
+namespace vimba {
+namespace {
+
+struct Journal {
+    std::optional<Zone> ecran = Zone{0, 0, 1200, 900};
+    int creations = 0, devant = 0, caches = 0, complets = 0, partiels = 0;
+    bool visible = false;
+    const VueMarqueur* vue = nullptr;
+};
+
+class FenetreDouble final : public FenetreMarqueur {
+public:
+    explicit FenetreDouble(Journal& j) : j_(j) {}
+    std::optional<Zone> ecran() override { return j_.ecran; }
+    void preparer(const Zone&, VueMarqueur& vue) override {
+        if (!j_.vue) ++j_.creations;
+        j_.vue = &vue;
+    }
+    void devant() override { ++j_.devant, j_.visible = true; }
+    void cacher() override { ++j_.caches, j_.visible = false; }
+    void redessiner(std::optional<Zone> z) override { z ? ++j_.partiels : ++j_.complets; }
+
+private:
+    Journal& j_;
+};
+
+// Time moves only when the test says so.
+struct Horloge {
+    double maintenant = 0;
+    unsigned suivant = 1;
+    struct Minuteur {
+        double echeance, periode;
+        bool repete;
+        std::function<void()> action;
+    };
+    std::map<unsigned, Minuteur> minuteurs;
+
+    void avancer(double secondes) {
+        const double fin = maintenant + secondes;
+        for (;;) {
+            auto premier = minuteurs.end();
+            for (auto it = minuteurs.begin(); it != minuteurs.end(); ++it)
+                if (it->second.echeance <= fin + 1e-9 &&
+                    (premier == minuteurs.end() || it->second.echeance < premier->second.echeance))
+                    premier = it;
+            if (premier == minuteurs.end()) break;
+            maintenant = premier->second.echeance;
+            auto action = premier->second.action;
+            if (premier->second.repete)
+                premier->second.echeance += premier->second.periode;
+            else
+                minuteurs.erase(premier);
+            action();
+        }
+        maintenant = fin;
+    }
+    int repetes() const {
+        int n = 0;
+        for (auto& [id, m] : minuteurs) n += m.repete;
+        return n;
+    }
+};
+
+class MinuterieDouble final : public Minuterie {
+public:
+    explicit MinuterieDouble(Horloge& h) : h_(h) {}
+    unsigned armer(double s, bool repete, std::function<void()> a) override {
+        h_.minuteurs[h_.suivant] = {h_.maintenant + s, s, repete, std::move(a)};
+        return h_.suivant++;
+    }
+    void annuler(unsigned id) override { h_.minuteurs.erase(id); }
+
+private:
+    Horloge& h_;
+};
+
+struct Banc {
+    Journal j;
+    Horloge h;
+    Marqueur m{std::make_unique<FenetreDouble>(j), std::make_unique<MinuterieDouble>(h)};
+    bool vide() const {
+        auto* v = m.vue();
+        return v->traits.empty() && v->texte.empty() && v->point.x == 0 && v->point.y == 0;
+    }
+};
+
+TEST(Marqueur, NoScreenNothingHappens) {
+    Banc b;
+    b.j.ecran.reset();
+    b.m.montrer(10, 10, "x");
+    b.m.tracer({{1, 1}, {2, 2}});
+    b.m.effacer();
+    EXPECT_EQ(b.m.vue(), nullptr);
+    EXPECT_TRUE(b.h.minuteurs.empty());
+    EXPECT_EQ(b.j.devant, 0);
+}
+
+TEST(Marqueur, MontrerPlacesTargetAndPulses) {
+    Banc b;
+    b.m.montrer(100, 100, "Ici");
+    ASSERT_NE(b.m.vue(), nullptr);
+    EXPECT_EQ(b.m.vue()->point.x, 100);
+    EXPECT_EQ(b.m.vue()->point.y, 800);
+    EXPECT_EQ(b.m.vue()->texte, "Ici");
+    EXPECT_TRUE(b.j.visible);
+    b.h.avancer(1.0);
+    EXPECT_NEAR(b.m.vue()->phase, 1.0, 1e-9);
+    EXPECT_EQ(b.j.partiels, 24);  // pulse ticks redraw only the ring
+    b.m.montrer(200, 300, "");
+    EXPECT_EQ(b.m.vue()->phase, 0);
+    EXPECT_EQ(b.m.vue()->texte, "");
+    EXPECT_EQ(b.h.repetes(), 1);
+    EXPECT_EQ(b.j.creations, 1);
+}
+
+TEST(Marqueur, OnePointStrokeChangesNothing) {
+    Banc b;
+    b.m.tracer({{5, 5}});
+    EXPECT_EQ(b.m.vue(), nullptr);
+    EXPECT_TRUE(b.h.minuteurs.empty());
+    b.m.montrer(10, 10, "");
+    b.h.avancer(10);
+    b.m.tracer({{5, 5}});
+    b.h.avancer(4.01);
+    EXPECT_FALSE(b.j.visible);  // the one-point stroke did not postpone the erase
+}
+
+TEST(Marqueur, StrokesKeptAndConverted) {
+    Banc b;
+    b.m.tracer({{0, 0}, {10, 20}});
+    b.m.tracer({{1, 1}, {2, 2}, {3, 3}});
+    b.m.montrer(5, 5, "a");
+    ASSERT_EQ(b.m.vue()->traits.size(), 2u);
+    EXPECT_EQ(b.m.vue()->traits[0][1].y, 880);
+    EXPECT_EQ(b.m.vue()->traits[1].size(), 3u);
+    b.m.effacer();
+    b.m.tracer({{1, 1}, {2, 2}});
+    EXPECT_EQ(b.m.vue()->traits.size(), 1u);
+    EXPECT_TRUE(b.m.vue()->texte.empty());
+    EXPECT_EQ(b.m.vue()->point.x, 0);
+    EXPECT_FALSE(b.m.pulse());
+    EXPECT_TRUE(b.j.visible);
+}
+
+// Erase delays: (what happens at which second), then whether it is shown at given times.
+TEST(Marqueur, EraseDelays) {
+    struct Etape {
+        double a;
+        char quoi;  // m: montrer, t: tracer
+    };
+    struct Cas {
+        const char* nom;
+        std::vector<Etape> etapes;
+        double encore, plus;  // still shown just before `encore`, gone at `plus`
+    } cas[] = {
+        {"montrer seul", {{0, 'm'}}, 14, 14},
+        {"tracer apres montrer", {{0, 'm'}, {10, 't'}}, 50, 50},
+        {"montrer apres tracer", {{0, 't'}, {5, 'm'}}, 19, 19},
+        {"deux montrer", {{0, 'm'}, {13, 'm'}}, 27, 27},
+    };
+    for (const auto& c : cas) {
+        SCOPED_TRACE(c.nom);
+        Banc b;
+        for (const auto& e : c.etapes) {
+            b.h.avancer(e.a - b.h.maintenant);
+            e.quoi == 'm' ? b.m.montrer(300, 300, "x") : b.m.tracer({{1, 1}, {9, 9}});
+        }
+        b.h.avancer(c.encore - 0.01 - b.h.maintenant);
+        EXPECT_TRUE(b.j.visible);
+        EXPECT_FALSE(b.vide());
+        b.h.avancer(c.plus + 0.01 - b.h.maintenant);
+        EXPECT_FALSE(b.j.visible);
+        EXPECT_TRUE(b.vide());
+        EXPECT_TRUE(b.h.minuteurs.empty());
+        EXPECT_EQ(b.j.creations, 1);
+    }
+}
+
+TEST(Marqueur, EffacerStopsTimersAndKeepsPhase) {
+    Banc b;
+    b.m.effacer();  // before any window: harmless
+    EXPECT_EQ(b.j.caches, 0);
+    b.m.montrer(300, 300, "x");
+    b.h.avancer(0.5);
+    const double phase = b.m.vue()->phase;
+    b.m.effacer();
+    EXPECT_TRUE(b.h.minuteurs.empty());
+    EXPECT_EQ(b.m.vue()->phase, phase);
+    EXPECT_TRUE(b.vide());
+    b.h.avancer(60);
+    EXPECT_EQ(b.j.caches, 1);
+}
+
+}  // namespace
+}  // namespace vimba

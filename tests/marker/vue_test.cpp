@@ -1,0 +1,199 @@
+// The view drawn into an image surface at chosen states, checked by its pixels.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "marker/vue_marqueur.h"
+
+namespace vimba {
+namespace {
+
+constexpr int L = 900, H = 700;
+
+struct Image {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, L, H);
+    ~Image() { cairo_surface_destroy(s); }
+    explicit Image(const VueMarqueur& v) {
+        cairo_t* cr = cairo_create(s);
+        v.dessiner(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(s);
+    }
+    // Premultiplied ARGB at (x, y) in surface coordinates (top-left origin).
+    uint32_t px(int x, int y) const {
+        auto* d = cairo_image_surface_get_data(s);
+        return *reinterpret_cast<uint32_t*>(d + y * cairo_image_surface_get_stride(s) + x * 4);
+    }
+    int alpha(int x, int y) const { return px(x, y) >> 24; }
+    int vert(int x, int y) const { return (px(x, y) >> 8) & 0xff; }
+    int rouge(int x, int y) const { return (px(x, y) >> 16) & 0xff; }
+    bool vide() const {
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < L; ++x)
+                if (px(x, y)) return false;
+        return true;
+    }
+    // Bounding box of opaque white pixels: the label box.
+    struct Boite {
+        int x0 = L, y0 = H, x1 = -1, y1 = -1;
+    };
+    Boite blanc() const {
+        Boite b;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < L; ++x)
+                if (px(x, y) == 0xffffffffu) {
+                    b.x0 = std::min(b.x0, x), b.y0 = std::min(b.y0, y);
+                    b.x1 = std::max(b.x1, x), b.y1 = std::max(b.y1, y);
+                }
+        return b;
+    }
+};
+
+TEST(VueMarqueur, FreshViewAndLoneStrokePointsDrawNothing) {
+    VueMarqueur v(L, H);
+    EXPECT_TRUE(Image(v).vide());
+    v.traits = {{{100, 100}}, {}};
+    EXPECT_TRUE(Image(v).vide());
+    v.traits.push_back({{100, 100}, {300, 100}});
+    Image i(v);
+    // Top layer green at the middle of the segment, dark under-layer at its rim.
+    EXPECT_EQ(i.vert(200, H - 100), 255);
+    EXPECT_EQ(i.alpha(200, H - 100), 255);
+    EXPECT_LT(i.vert(200, H - 100 + 3), 60);
+    EXPECT_GT(i.alpha(200, H - 100 + 3), 200);
+    EXPECT_EQ(i.alpha(200, H - 100 + 7), 0);
+    EXPECT_EQ(i.alpha(200, H - 300), 0);
+}
+
+// Ring radius and alpha from the phase, around a target at (500, 400) in view coordinates.
+TEST(VueMarqueur, RingFollowsPhase) {
+    struct Cas {
+        double phase, rayon, alpha;
+    } cas[] = {{0, 26, 1}, {0.7, 48, 0.5}, {1.4, 26, 1}, {2.1, 48, 0.5}};
+    for (const auto& c : cas) {
+        SCOPED_TRACE(c.phase);
+        VueMarqueur v(L, H);
+        // Half-pixel centre: circle edges fall on pixel edges.
+        v.point = {500.5, 400.5};
+        v.phase = c.phase;
+        Image i(v);
+        const int yc = H - 401, r = static_cast<int>(c.rayon);
+        // Along the horizontal through the centre: inside the ring's line, then just outside.
+        EXPECT_NEAR(i.alpha(500 + r + 1, yc) / 255.0, c.alpha, 0.02);
+        EXPECT_EQ(i.vert(500 + r + 1, yc), i.alpha(500 + r + 1, yc));
+        EXPECT_EQ(i.alpha(500 + r + 3, yc), 0);
+        if (r > 30) EXPECT_EQ(i.alpha(500 + r - 3, yc), 0);
+        // The target circle: green at radius 24, dark at its rim.
+        EXPECT_EQ(i.vert(524, yc), 255);
+        EXPECT_NEAR(i.alpha(522, yc), 0.9 * 255, 1);
+        EXPECT_LT(i.vert(522, yc), 60);
+    }
+}
+
+// Label box placement: below, above near the bottom, clamped on the left, capped at 460.
+TEST(VueMarqueur, LabelBoxPlacement) {
+    struct Cas {
+        const char* nom;
+        Point point;
+        std::string texte;
+        bool dessous;
+        int gauche;  // -1: centred on the target
+        int largeur; // -1: less than 460
+    } cas[] = {
+        {"dessous", {450, 400}, "Cliquez ici", true, -1, -1},
+        {"dessus", {450, 60}, "Cliquez ici", false, -1, -1},
+        {"bord gauche", {10, 400}, "Cliquez ici", true, 12, -1},
+        {"bord droit", {895, 400}, "Cliquez ici", true, -2, -1},
+        {"long", {450, 400},
+         "Ouvrez le menu Fichier puis choisissez Enregistrer sous… pour garder une copie du document", true, -1, 460},
+    };
+    for (const auto& c : cas) {
+        SCOPED_TRACE(c.nom);
+        VueMarqueur v(L, H);
+        v.point = c.point;
+        v.texte = c.texte;
+        Image i(v);
+        auto b = i.blanc();
+        ASSERT_GE(b.x1, 0);
+        const int largeur = b.x1 - b.x0 + 1, yc = H - static_cast<int>(c.point.y);
+        if (c.dessous)
+            EXPECT_NEAR(b.y0, yc + 52, 1);
+        else
+            EXPECT_NEAR(b.y1 + 1, yc - 52, 1);
+        if (c.gauche == -1) EXPECT_NEAR((b.x0 + b.x1 + 1) / 2.0, c.point.x, 1);
+        if (c.gauche >= 0) EXPECT_NEAR(b.x0, c.gauche, 1);
+        if (c.gauche == -2) EXPECT_NEAR(b.x1 + 1, L - 12, 1);
+        if (c.largeur > 0)
+            EXPECT_NEAR(largeur, c.largeur, 1);
+        else
+            EXPECT_LT(largeur, 460);
+        // Dark text inside the box.
+        int sombre = 0;
+        for (int y = b.y0; y <= b.y1; ++y)
+            for (int x = b.x0; x <= b.x1; ++x)
+                if (i.alpha(x, y) == 255 && i.rouge(x, y) < 80) ++sombre;
+        EXPECT_GT(sombre, 30);
+    }
+}
+
+TEST(VueMarqueur, LongLabelWrapsInsideItsBox) {
+    VueMarqueur v(L, H);
+    v.point = {450, 400};
+    v.texte = "Ouvrez le menu Fichier puis choisissez Enregistrer sous… pour garder une copie";
+    double x, y, l, h;
+    ASSERT_TRUE(v.boiteEtiquette(x, y, l, h));
+    VueMarqueur court(L, H);
+    court.point = v.point;
+    court.texte = "Ouvrez";
+    double cx, cy, cl, ch;
+    ASSERT_TRUE(court.boiteEtiquette(cx, cy, cl, ch));
+    EXPECT_EQ(l, 460);
+    EXPECT_EQ(h, ch);  // one line tall: the rest wraps and is cut
+    // Nothing of the text spills out of the box.
+    Image i(v);
+    const int haut = H - static_cast<int>(y + h);
+    for (int yy = haut + static_cast<int>(h) + 1; yy < haut + static_cast<int>(h) + 40; ++yy)
+        for (int xx = static_cast<int>(x); xx < static_cast<int>(x + l); ++xx)
+            ASSERT_EQ(i.alpha(xx, yy), 0) << xx << "," << yy;
+}
+
+TEST(VueMarqueur, LaterStrokeDarkLayerCoversEarlierStroke) {
+    VueMarqueur v(L, H);
+    v.traits = {{{100, 300}, {300, 300}}, {{200, 200}, {200, 400}}};
+    Image i(v);
+    // Where the second, vertical stroke crosses: its dark rim lies over the first's green.
+    EXPECT_LT(i.vert(200 + 3, H - 300), 0.15 * 255 + 0.85 * 35 + 2);  // 0.85 dark over green
+    EXPECT_EQ(i.vert(200, H - 300), 255);
+    // Away from the crossing, the first stroke's green shows.
+    EXPECT_EQ(i.vert(150, H - 300), 255);
+}
+
+TEST(VueMarqueur, TargetAtOriginWithLabelIsDrawnInTheCorner) {
+    VueMarqueur v(L, H);
+    v.texte = "Ici";
+    Image i(v);
+    EXPECT_EQ(i.vert(24, H - 1), 255);
+    auto b = i.blanc();
+    EXPECT_NEAR(b.x0, 12, 1);
+    EXPECT_NEAR(b.y1 + 1, H - 52, 1);
+}
+
+TEST(VueMarqueur, RingAreaHoldsEveryRingPixel) {
+    VueMarqueur v(L, H);
+    v.point = {500, 400};
+    Zone z = v.zoneAnneau();
+    for (double phase = 0; phase < 1.4; phase += 1.0 / 24) {
+        v.phase = phase;
+        Image i(v);
+        for (int y = 0; y < H; y += 1)
+            for (int x = 0; x < L; x += 1)
+                if (i.alpha(x, y)) {
+                    ASSERT_TRUE(x >= z.x && x < z.x + z.largeur && y >= z.y && y < z.y + z.hauteur)
+                        << x << "," << y << " phase " << phase;
+                }
+    }
+}
+
+}  // namespace
+}  // namespace vimba
