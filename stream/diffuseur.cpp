@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <asio.hpp>
@@ -205,6 +206,12 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
             return;
         }
         fermerLien();
+        // Already gone (a burst of short connections): no engine to start for it.
+        char octet = 0;
+        if (::recv(s->native_handle(), &octet, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+            s->close(ec);
+            return;
+        }
         lien = s;
         s->set_option(tcp::no_delay(true), ec);
         surveiller(s);
@@ -284,7 +291,10 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
             auto c = faible.lock();
             if (ec || !c || c->battement.get() != t) return;
             c->unBattement();
-            c->battre(quand + std::chrono::milliseconds(150));
+            // Periods missed while the thread was busy are skipped, not fired in a burst.
+            auto suivant = quand + std::chrono::milliseconds(150);
+            while (suivant <= std::chrono::steady_clock::now()) suivant += std::chrono::milliseconds(150);
+            c->battre(suivant);
         });
     }
     void unBattement() {
