@@ -71,7 +71,12 @@ bool roleAEtat(unsigned r) { return r == ATSPI_ROLE_TEXT || roleCoche(r); }
 
 bool etat(const std::uint32_t (&etats)[2], AtspiStateType e) { return (etats[e / 32] >> (e % 32)) & 1; }
 
-enum class Sorte { Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre };
+enum class Sorte { Indice, Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre };
+
+// Above this many children, a child's reference is asked for only when the walk gets near
+// it: GTK3 containers answer for each child in time proportional to their size, so a
+// list of thousands costs seconds in one GetChildren.
+constexpr std::int32_t familleNombreuse = 64;
 
 class ArbreAtspi final : public Arbre {
 public:
@@ -153,10 +158,12 @@ private:
         Sorte sorte;
     };
 
-    void appeler(Noeud n, Sorte sorte, const char* interface, const char* methode, GVariant* args, const char* type) {
-        Donnees& d = noeuds_[n];
-        ++d.attendus;
+    // Asks object `objet` (the node itself unless told) on behalf of node n.
+    void appeler(Noeud n, Sorte sorte, const char* interface, const char* methode, GVariant* args, const char* type,
+                 Noeud objet = aucun) {
+        ++noeuds_[n].attendus;
         ++enVol_;
+        const Donnees& d = noeuds_[objet == aucun ? n : objet];
         g_dbus_connection_call(bus_, d.bus.c_str(), d.chemin.c_str(), interface, methode, args, G_VARIANT_TYPE(type),
                                G_DBUS_CALL_FLAGS_NO_AUTO_START, delai_, annuler_, &ArbreAtspi::recu,
                                new Appel{this, n, sorte});
@@ -168,12 +175,31 @@ private:
         d.lance = true;
         // The thread-default context receives the answers, so only our own loop runs them.
         g_main_context_push_thread_default(ctx_);
+        if (d.chemin.empty())
+            appeler(n, Sorte::Indice, "org.a11y.atspi.Accessible", "GetChildAtIndex",
+                    g_variant_new("(i)", static_cast<gint32>(d.rang)), "((so))", d.parent);
+        else
+            demander(n);
+        g_main_context_pop_thread_default(ctx_);
+    }
+
+    // The node's own attributes; its children once their number is known.
+    void demander(Noeud n) {
         appeler(n, Sorte::Role, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)");
         appeler(n, Sorte::Proprietes, "org.freedesktop.DBus.Properties", "GetAll",
                 g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})");
         appeler(n, Sorte::Interfaces, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)");
-        appeler(n, Sorte::Enfants, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))");
-        g_main_context_pop_thread_default(ctx_);
+    }
+
+    Noeud ajouterEnfant(Noeud parent, std::string bus, std::string chemin) {
+        Donnees e;
+        e.bus = std::move(bus);
+        e.chemin = std::move(chemin);
+        e.parent = parent;
+        e.rang = noeuds_[parent].enfants.size();
+        noeuds_.push_back(std::move(e));
+        noeuds_[parent].enfants.push_back(noeuds_.size() - 1);
+        return noeuds_.size() - 1;
     }
 
     void lancerCadre(Noeud n) {
@@ -229,7 +255,16 @@ private:
                 const gchar* s = nullptr;
                 if (g_variant_lookup(dict, "Name", "&s", &s)) noeuds_[n].nom = s;
                 if (g_variant_lookup(dict, "Description", "&s", &s)) noeuds_[n].description = s;
+                gint32 nombre = 0;
+                const bool compte = g_variant_lookup(dict, "ChildCount", "i", &nombre);
                 g_variant_unref(dict);
+                if (compte && nombre > familleNombreuse) {
+                    for (gint32 i = 0; i < nombre; ++i) ajouterEnfant(n, "", "");
+                } else if (!compte || nombre > 0) {
+                    g_main_context_push_thread_default(ctx_);
+                    appeler(n, Sorte::Enfants, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))");
+                    g_main_context_pop_thread_default(ctx_);
+                }
                 break;
             }
             case Sorte::Interfaces: {
@@ -257,20 +292,22 @@ private:
                 GVariantIter* it = nullptr;
                 const gchar *bus = nullptr, *chemin = nullptr;
                 g_variant_get(v, "(a(so))", &it);
-                std::vector<Noeud> enfants;
-                while (g_variant_iter_loop(it, "(&s&o)", &bus, &chemin)) {
+                while (g_variant_iter_loop(it, "(&s&o)", &bus, &chemin))
                     // A null reference marks a child that went away.
-                    if (!std::strcmp(chemin, "/org/a11y/atspi/null")) continue;
-                    Donnees e;
-                    e.bus = bus;
-                    e.chemin = chemin;
-                    e.parent = n;
-                    e.rang = enfants.size();
-                    enfants.push_back(noeuds_.size());
-                    noeuds_.push_back(std::move(e));
-                }
+                    if (std::strcmp(chemin, "/org/a11y/atspi/null")) ajouterEnfant(n, bus, chemin);
                 g_variant_iter_free(it);
-                noeuds_[n].enfants = std::move(enfants);
+                break;
+            }
+            case Sorte::Indice: {
+                const gchar *bus = nullptr, *chemin = nullptr;
+                g_variant_get(v, "((&s&o))", &bus, &chemin);
+                if (std::strcmp(chemin, "/org/a11y/atspi/null")) {
+                    noeuds_[n].bus = bus;
+                    noeuds_[n].chemin = chemin;
+                    g_main_context_push_thread_default(ctx_);
+                    demander(n);
+                    g_main_context_pop_thread_default(ctx_);
+                }
                 break;
             }
             case Sorte::Valeur: {
