@@ -67,6 +67,20 @@ class Minuterie {
   std::thread fil_;
 };
 
+// The picture delivered before the encoder could take it, copied.
+struct EnAttente {
+  std::mutex verrou;
+  bool encodeurPret = false;
+  std::vector<std::uint8_t> y, uv;
+  ImageNV12 image;
+  void garder(const PixelsNV12& p) {
+    if (!p.y || !p.uv || p.largeur <= 0 || p.hauteur <= 0) return;
+    y.assign(p.y, p.y + static_cast<std::size_t>(p.pasY) * p.hauteur);
+    uv.assign(p.uv, p.uv + static_cast<std::size_t>(p.pasUV) * ((p.hauteur + 1) / 2));
+    image = ImageNV12{p.largeur, p.hauteur, y.data(), p.pasY, uv.data(), p.pasUV};
+  }
+};
+
 // Driven on the server's thread; the capture source calls into the core on its own.
 class MoteurH264 : public Moteur {
  public:
@@ -84,24 +98,41 @@ class MoteurH264 : public Moteur {
     Lien* lien = contexte_.lien;
     auto coeur = CoeurH264::creer(*sortie_, [lien](std::function<void()> t) { lien->poster(std::move(t)); });
     std::weak_ptr<CoeurH264> faible = coeur;
+    // The encoder needs the size the source reports once started, and a source may deliver
+    // its first picture, then nothing while the screen is still: a picture that comes
+    // before the encoder runs is kept and encoded as soon as it does.
+    auto attente = std::make_shared<EnAttente>();
     // A frame already in delivery when the engine goes may still run: it keeps what it uses.
-    auto pixels = [faible, lien, sortie = sortie_, duree = msCapture_](const PixelsNV12& p,
-                                                                        const std::vector<Rect>& changes) {
+    auto pixels = [faible, lien, attente, duree = msCapture_](const PixelsNV12& p, const std::vector<Rect>& changes) {
       auto c = faible.lock();
       if (!c) return;
+      {
+        std::lock_guard<std::mutex> garde(attente->verrou);
+        if (!attente->encodeurPret) {
+          attente->garder(p);
+          return;
+        }
+      }
       const auto t0 = std::chrono::steady_clock::now();
       c->etat().octetsEnVol = lien->octetsEnVol();
       c->capturee(ImageNV12{p.largeur, p.hauteur, p.y, p.pasY, p.uv, p.pasUV}, changes.empty());
       const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
       *duree = *duree * 0.9 + ms * 0.1;
     };
-    // The core exists before the first picture can arrive; it starts encoding once started.
     if (!source->demarrer(contexte_.largeur, 60, nullptr, pixels)) return false;
     const auto [l, h] = source->taille();
     sortie_->fixerLargeur(l);
     if (l <= 0 || h <= 0 || !coeur->demarrer(l, h, contexte_.qualite)) {
       source->arreter();
       return false;
+    }
+    {
+      // Under the lock, so no newer picture can be encoded before the kept one.
+      std::lock_guard<std::mutex> garde(attente->verrou);
+      attente->encodeurPret = true;
+      if (attente->image.largeur > 0) coeur->capturee(attente->image, false);
+      attente->y.clear();
+      attente->uv.clear();
     }
     source_ = std::move(source);
     coeur_ = std::move(coeur);
