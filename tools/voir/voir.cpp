@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "tools/voir/decodeur_h264.h"
 #include "tools/voir/lecteur.h"
 
 namespace {
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
     vimba::voir::Lecteur lecteur;
     vimba::voir::Tableau tableau;
     auto tuiles = vimba::voir::decodeurTuiles();
+    auto video = vimba::voir::decodeurH264();
     long messages = 0, octets = 0, trames = 0, totalTrames = 0;
     std::string erreur;
     bool fini = false;
@@ -110,7 +112,11 @@ int main(int argc, char** argv) {
                         ++totalTrames;
                     }
                 } else {
-                    erreur = "message H.264 non pris en charge par ce visionneur";
+                    if (!video->traiter(m, tableau, erreur)) return;
+                    if (m.genre == 'V') {
+                        ++trames;
+                        ++totalTrames;
+                    }
                 }
             });
             if (!ok || !erreur.empty()) {
