@@ -23,4 +23,10 @@ R=$("$B/tools/vimba-demande" --dossier "$D" 'flux-stop')
 [[ $R == "ok flux arrêté" ]] || echec "flux-stop : « $R »"
 [[ $(cat "$D/flux.port") == "$PORT" ]] || echec "flux.port changé"
 "$B/tools/voir/vimba-voir" --port "$PORT" --duree 1 2>/dev/null && echec "toujours à l’écoute"
+# Stopping the agent closes the stream too.
+R=$("$B/tools/vimba-demande" --dossier "$D" 'flux 1024 45 tuiles')
+[[ $R =~ ^ok\ flux\ ([0-9]+)\ aucun$ ]] || echec "réponse « $R »"
+PORT=${BASH_REMATCH[1]}
+kill -TERM $AGENT; wait $AGENT 2>/dev/null
+"$B/tools/voir/vimba-voir" --port "$PORT" --duree 1 2>/dev/null && echec "écoute après l’arrêt de l’agent"
 echo "canal flux : bon"
