@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tools/voir/lecteur.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -74,3 +76,35 @@ bool DecodeurH264::decoder(const std::uint8_t* donnees, std::size_t taille, Imag
 }
 
 }  // namespace vimba
+
+namespace vimba::voir {
+namespace {
+
+class DecodeurVideo : public Decodeur {
+ public:
+  bool traiter(const Message& m, Tableau& t, std::string& erreur) override {
+    if (m.genre == 'C') {
+      if (!h264_.configurer(m.charge)) return erreur = "configuration H.264 refusée", false;
+      return true;
+    }
+    if (m.genre != 'V' || m.champs.size() < 6) return erreur = "message inattendu pour H.264", false;
+    if (!h264_.pret()) return erreur = "image H.264 avant sa configuration", false;
+    if (!h264_.decoder(m.charge.data(), m.charge.size(), image_)) return erreur = "image H.264 illisible", false;
+    t.largeur = image_.largeur;
+    t.hauteur = image_.hauteur;
+    t.bgra = image_.bgra;
+    t.px = static_cast<int>(m.champs[3]);
+    t.py = static_cast<int>(m.champs[4]);
+    return true;
+  }
+
+ private:
+  vimba::DecodeurH264 h264_;
+  vimba::ImageDecodee image_;
+};
+
+}  // namespace
+
+std::unique_ptr<Decodeur> decodeurH264() { return std::make_unique<DecodeurVideo>(); }
+
+}  // namespace vimba::voir

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 struct AVCodecContext;
@@ -41,3 +42,9 @@ class DecodeurH264 {
 };
 
 }  // namespace vimba
+
+namespace vimba::voir {
+class Decodeur;
+// C and V for the viewer: the record opens the decoder, each V paints the whole picture.
+std::unique_ptr<Decodeur> decodeurH264();
+}  // namespace vimba::voir
