@@ -35,8 +35,16 @@ case "${1:-}" in
     if [ -e "$dossier" ] && [ ! -d "$dossier" ]; then
       echo "$dossier existe mais n’est pas un dossier." >&2; exit 1
     fi
-    mkdir -p -m 0700 "$dossier" || { echo "création de $dossier impossible" >&2; exit 1; }
-    chown "$qui": "$dossier" && chmod 0700 "$dossier" || { echo "droits de $dossier impossibles à régler" >&2; exit 1; }
+    # mkdir without -p fails on anything put there meanwhile, links included.
+    if [ ! -e "$dossier" ] && [ ! -L "$dossier" ]; then
+      mkdir -m 0700 "$dossier" || { echo "création de $dossier impossible" >&2; exit 1; }
+    fi
+    if [ -L "$dossier" ] || [ ! -d "$dossier" ]; then
+      echo "$dossier a changé pendant sa création : le dépannage ne peut pas s’ouvrir." >&2; exit 1
+    fi
+    if ! chown -h "$qui": "$dossier" || ! chmod 0700 "$dossier"; then
+      echo "droits de $dossier impossibles à régler" >&2; exit 1
+    fi
     echo "session-$(date +%s)-$$"
     ;;
   prevenir)
