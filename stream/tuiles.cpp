@@ -249,7 +249,9 @@ private:
         void suivant(const std::shared_ptr<Etat>& soi) {
             if (!actif) return;
             uneImage();
+            // A tick longer than the period skips the ticks it overran instead of bunching them.
             prochain += std::chrono::milliseconds(40);
+            while (prochain <= std::chrono::steady_clock::now()) prochain += std::chrono::milliseconds(40);
             boucle.expires_at(prochain);
             std::weak_ptr<Etat> faible = soi;
             boucle.async_wait([faible](const std::error_code& ec) {
