@@ -14,6 +14,7 @@
 #include <string>
 
 #include "tools/voir/decodeur_h264.h"
+#include "tools/voir/fenetre.h"
 #include "tools/voir/lecteur.h"
 
 namespace {
@@ -24,7 +25,7 @@ void surSignal(int) { pngDemande = 1; }
 int usage() {
     std::fprintf(stderr,
                  "usage : vimba-voir [--dossier DOSSIER | --port PORT] [--png FICHIER] [--toutes SECONDES]\n"
-                 "                   [--stats] [--duree SECONDES] [--images N]\n"
+                 "                   [--stats] [--duree SECONDES] [--images N] [--fenetre]\n"
                  "  SIGUSR1 écrit l’image courante dans le fichier PNG.\n");
     return 2;
 }
@@ -36,12 +37,13 @@ int main(int argc, char** argv) {
     int port = 0;
     double toutes = 0, duree = 0;
     long images = 0;
-    bool stats = false;
+    bool stats = false, fenetre = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto valeur = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         const char* v = nullptr;
         if (a == "--stats") stats = true;
+        else if (a == "--fenetre") fenetre = true;
         else if (a == "--dossier" && (v = valeur())) dossier = v;
         else if (a == "--port" && (v = valeur())) port = std::atoi(v);
         else if (a == "--png" && (v = valeur())) png = v;
@@ -56,6 +58,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vimba-voir : pas de port dans %s/flux.port\n", dossier.c_str());
             return 1;
         }
+    }
+    std::unique_ptr<vimba::voir::Fenetre> vue;
+    if (fenetre && !(vue = vimba::voir::ouvrirFenetre())) {
+        std::fprintf(stderr, "vimba-voir : pas d’écran pour la fenêtre\n");
+        return 1;
     }
     std::signal(SIGUSR1, surSignal);
     std::signal(SIGPIPE, SIG_IGN);
@@ -72,7 +79,7 @@ int main(int argc, char** argv) {
 
     using Horloge = std::chrono::steady_clock;
     const auto debut = Horloge::now();
-    auto seconde = debut, dernierPng = debut;
+    auto seconde = debut, dernierPng = debut, derniereVue = debut;
     vimba::voir::Lecteur lecteur;
     vimba::voir::Tableau tableau;
     auto tuiles = vimba::voir::decodeurTuiles();
@@ -125,6 +132,10 @@ int main(int argc, char** argv) {
                 break;
             }
             if (images > 0 && totalTrames >= images && lecteur.entreDeux()) fini = true;
+            if (vue && lecteur.entreDeux() && maintenant - derniereVue >= std::chrono::milliseconds(30)) {
+                derniereVue = maintenant;
+                if (!vue->montrer(tableau)) break;
+            }
         }
         if (pngDemande) {
             pngDemande = 0;
