@@ -138,6 +138,15 @@ double psnr(const vimba::voir::Tableau& t, const ImageBGRA& i) {
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
+long memoireKo() {
+    std::ifstream f("/proc/self/status");
+    std::string mot;
+    long ko = 0;
+    while (f >> mot)
+        if (mot == "VmRSS:") f >> ko;
+    return ko;
+}
+
 // A capture source that never starts: the server must poll the display itself.
 class SourceMorte final : public SourceImages {
 public:
@@ -278,11 +287,14 @@ TEST_F(Flux, SpectateurQuiNeLitJamais) {
     const int petit = 4096;
     setsockopt(muet.s, SOL_SOCKET, SO_RCVBUF, &petit, sizeof petit);
     // Keep the screen changing; the server drops frames instead of queueing them.
+    const long avant = memoireKo();
     const auto limite = Horloge::now() + std::chrono::milliseconds(1500);
     for (int i = 0; Horloge::now() < limite; ++i) {
         dessiner(0, 0, 1400, 800, 0x010203u * static_cast<unsigned>(i % 80));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    // About 70 full-screen frames went by: queued, they would weigh well over 100 MB.
+    EXPECT_LT(memoireKo() - avant, 40 * 1024);
     const auto t0 = Horloge::now();
     EXPECT_EQ(d.moteurActif(), "tuiles");
     d.arreter();
