@@ -52,7 +52,7 @@ constexpr int enVolMaxBattement = 4;
 
 // The server's state; lives on the Asio thread, held weakly by every callback.
 struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
-    asio::io_context io;
+    mutable asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> garde = asio::make_work_guard(io);
     std::thread fil;
     FabriqueSource source;
@@ -93,7 +93,7 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
 
     // Runs `f` on the server's thread and waits for it.
     template <class F>
-    void surLeFil(F f) {
+    void surLeFil(F f) const {
         std::promise<void> fini;
         auto attente = fini.get_future();
         asio::post(io, [&] {
@@ -365,10 +365,20 @@ void Diffuseur::arreter() {
 }
 
 std::uint64_t Diffuseur::images() const {
-    return coeur_->imagesAnciennes + 0;
+    std::uint64_t n = 0;
+    coeur_->surLeFil([&] { n = coeur_->imagesAnciennes + (coeur_->moteur ? coeur_->moteur->images() : 0); });
+    return n;
 }
-std::uint64_t Diffuseur::octets() const { return coeur_->octetsAnciens + 0; }
-double Diffuseur::msCapture() const { return coeur_->msCaptureDernier; }
+std::uint64_t Diffuseur::octets() const {
+    std::uint64_t n = 0;
+    coeur_->surLeFil([&] { n = coeur_->octetsAnciens + (coeur_->moteur ? coeur_->moteur->octets() : 0); });
+    return n;
+}
+double Diffuseur::msCapture() const {
+    double ms = 0;
+    coeur_->surLeFil([&] { ms = coeur_->moteur ? coeur_->moteur->msCapture() : coeur_->msCaptureDernier.load(); });
+    return ms;
+}
 
 }  // namespace vimba::flux
 

@@ -28,6 +28,8 @@ public:
     std::string moteurActif() const override;
     void arreter() override;
 
+    // Frame messages and their bytes since creation, last polling grab time; these wait
+    // for the server's thread, so not for the main thread while an engine starts.
     std::uint64_t images() const;
     std::uint64_t octets() const;
     double msCapture() const;

@@ -247,6 +247,8 @@ TEST_F(Flux, SansSourceLeMoteurQuiInterrogeToutesLes40ms) {
     Spectateur v(attendrePort(d));
     ASSERT_TRUE(v.jusqua([&] { return v.f().size() >= 15; }));
     EXPECT_EQ(d.moteurActif(), "tuiles-anciennes");
+    EXPECT_GE(d.images(), 15u);
+    EXPECT_GT(d.msCapture(), 0);
     const auto f = v.f();
     EXPECT_GT(f.front()->champs[2], 0);
     EXPECT_EQ(f.front()->champs[0], 800);
