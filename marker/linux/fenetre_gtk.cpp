@@ -3,6 +3,8 @@
 // is cut to what is drawn. Follows the compositor coming and going. Main thread only.
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/shape.h>
 
 #include <map>
 
@@ -45,7 +47,10 @@ public:
 
     void devant() override {
         gtk_widget_show(fenetre_);
-        if (auto* g = gtk_widget_get_window(fenetre_)) gdk_window_raise(g);
+        if (auto* g = gtk_widget_get_window(fenetre_)) {
+            gdk_window_raise(g);
+            laisserPasser(g);
+        }
     }
 
     void cacher() override {
@@ -65,6 +70,15 @@ public:
     }
 
 private:
+    // GTK resets the input shape of its windows as it sees fit; set it empty on the X window
+    // itself each time the overlay is shown, so the pointer always goes to the windows below.
+    static void laisserPasser(GdkWindow* g) {
+        Display* x = GDK_WINDOW_XDISPLAY(g);
+        XserverRegion vide = XFixesCreateRegion(x, nullptr, 0);
+        XFixesSetWindowShapeRegion(x, GDK_WINDOW_XID(g), ShapeInput, 0, 0, vide);
+        XFixesDestroyRegion(x, vide);
+    }
+
     void creer() {
         fenetre_ = gtk_window_new(GTK_WINDOW_POPUP);
         gtk_widget_set_app_paintable(fenetre_, TRUE);
