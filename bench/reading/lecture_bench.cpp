@@ -134,6 +134,7 @@ Mesure mesurer(int tours, const std::function<std::unique_ptr<Arbre>()>& creer, 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int lignes = 2100, tours = 9;
     for (int i = 1; i + 1 < argc; ++i) {
         if (!std::strcmp(argv[i], "--lignes")) lignes = std::atoi(argv[i + 1]);
