@@ -29,6 +29,8 @@ std::pair<int, int> tailleImage(int largeur, int largeurEcran, int hauteurEcran)
 
 namespace {
 
+std::atomic<int> filsVivants{0};
+
 // What the capture thread shares with the object that started it; the thread keeps it
 // alive, so `arreter` only has to raise the flag and may return at once.
 struct Partage {
@@ -125,6 +127,13 @@ void boucle(std::shared_ptr<Partage> p, int largeur, int ips, SourceImages::SurI
     XCloseDisplay(d);
 }
 
+// Counts the thread for `attendreCapteurs`, whatever way it ends.
+void lancer(std::shared_ptr<Partage> p, int largeur, int ips, SourceImages::SurImage surImage,
+            SourceImages::SurPixels surPixels, std::promise<bool> pret) {
+    boucle(std::move(p), largeur, ips, std::move(surImage), std::move(surPixels), std::move(pret));
+    filsVivants -= 1;
+}
+
 class CapteurX11 final : public SourceImages {
 public:
     ~CapteurX11() override { arreter(); }
@@ -133,7 +142,8 @@ public:
         partage_ = std::make_shared<Partage>();
         std::promise<bool> pret;
         auto resultat = pret.get_future();
-        std::thread(boucle, partage_, largeur, ips, std::move(image), std::move(pixels), std::move(pret)).detach();
+        filsVivants += 1;
+        std::thread(lancer, partage_, largeur, ips, std::move(image), std::move(pixels), std::move(pret)).detach();
         if (resultat.wait_for(std::chrono::seconds(4)) != std::future_status::ready || !resultat.get()) {
             arreter();
             return false;
@@ -156,5 +166,10 @@ private:
 }  // namespace
 
 std::unique_ptr<SourceImages> creerCapteurX11() { return std::make_unique<CapteurX11>(); }
+
+void attendreCapteurs(std::chrono::milliseconds limite) {
+    const auto fin = std::chrono::steady_clock::now() + limite;
+    while (filsVivants > 0 && std::chrono::steady_clock::now() < fin) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
 
 }  // namespace vimba::flux

@@ -338,6 +338,7 @@ Diffuseur::~Diffuseur() {
     coeur_->garde.reset();
     coeur_->io.stop();
     coeur_->fil.join();
+    attendreCapteurs(std::chrono::milliseconds(300));
 }
 
 void Diffuseur::demarrer(const std::string& dossier, std::int64_t largeur, std::int64_t qualitePourCent,
