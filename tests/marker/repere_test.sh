@@ -82,10 +82,28 @@ essai() {  # nom: target, label, click-through, erase
 if compositeur; then echo "(un compositeur tourne déjà)"; fi
 essai "sans compositeur"
 
+# The overlay follows a compositing manager that comes and goes while a target is shown.
+pasCompositeur() { ! compositeur; }
+fondVisible() { local r g b; read -r r g b <<<"$(pixel 150 500)"; [ "${r:-0}" -gt 100 ]; }
+suivi() {  # nom
+  if attendreQue 5 vert 324 300 && attendreQue 3 fondVisible; then ok "$1: cible et bureau visibles"; else ko "$1"; fi
+}
+d "montrer 300 300"
+attendreQue 5 vert 324 300 || ko "pas de cible avant le compositeur"
 xcompmgr >/dev/null 2>&1 & comp=$!
 pids+=($comp)
 if attendreQue 5 compositeur; then
+  suivi "compositeur démarré pendant l’affichage"
+  photo "compositeur-arrive"
   essai "avec compositeur"
+  d "montrer 300 300"
+  attendreQue 5 vert 324 300 || ko "pas de cible avant l’arrêt du compositeur"
+  kill $comp 2>/dev/null
+  attendreQue 5 pasCompositeur
+  sleep 0.3  # the server shows the ARGB window black at once; give GTK the time to rebuild it
+  suivi "compositeur arrêté pendant l’affichage"
+  photo "compositeur-parti"
+  d "effacer"
 else
   ko "xcompmgr ne démarre pas"
 fi
