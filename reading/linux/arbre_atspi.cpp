@@ -19,7 +19,7 @@ namespace vimba::lecture {
 
 namespace {
 
-constexpr int fenetreAvance = 48;      // siblings asked ahead of the walk
+constexpr int fenetreAvance = 16;      // siblings asked ahead of the walk
 constexpr int texteMaximum = 2048;     // characters of a text's contents read as its value
 
 // The private connection to the accessibility bus, opened on first use and kept.
