@@ -25,9 +25,13 @@ void cercle(cairo_t* cr, double x, double y, double r) {
 
 
 // The label laid out in the system UI font, semibold 17, centred.
-std::unique_ptr<PangoLayout, void (*)(gpointer)> etiquette(cairo_t* cr, const std::string& texte) {
+std::unique_ptr<PangoLayout, void (*)(gpointer)> etiquette(cairo_t* cr, const std::string& famille,
+                                                          const std::string& texte) {
     std::unique_ptr<PangoLayout, void (*)(gpointer)> l(pango_cairo_create_layout(cr), g_object_unref);
-    PangoFontDescription* police = pango_font_description_from_string("system-ui Semi-Bold 17px");
+    PangoFontDescription* police = pango_font_description_new();
+    pango_font_description_set_family(police, famille.c_str());
+    pango_font_description_set_weight(police, PANGO_WEIGHT_SEMIBOLD);
+    pango_font_description_set_absolute_size(police, 17 * PANGO_SCALE);
     pango_layout_set_font_description(l.get(), police);
     pango_font_description_free(police);
     pango_layout_set_alignment(l.get(), PANGO_ALIGN_CENTER);
@@ -41,7 +45,7 @@ bool VueMarqueur::boiteEtiquette(double& x, double& y, double& l, double& h) con
     if (texte.empty()) return false;
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
     cairo_t* cr = cairo_create(s);
-    auto mise = etiquette(cr, texte);
+    auto mise = etiquette(cr, police, texte);
     int w = 0, ht = 0;
     pango_layout_get_pixel_size(mise.get(), &w, &ht);
     cairo_destroy(cr);
@@ -114,7 +118,7 @@ void VueMarqueur::dessiner(cairo_t* cr) const {
         cairo_set_source_rgba(cr, 1, 1, 1, 1);
         cairo_fill(cr);
 
-        auto mise = etiquette(cr, texte);
+        auto mise = etiquette(cr, police, texte);
         pango_layout_set_width(mise.get(), static_cast<int>((bl - 32) * PANGO_SCALE));
         pango_layout_set_wrap(mise.get(), PANGO_WRAP_WORD_CHAR);
         pango_layout_set_height(mise.get(), static_cast<int>((bh - 20) * PANGO_SCALE));

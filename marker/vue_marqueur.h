@@ -22,6 +22,8 @@ public:
     std::string texte;
     double phase = 0;
     std::vector<std::vector<Point>> traits;
+    // Family of the desktop's interface font; the label is always semibold, 17 pixels.
+    std::string police = "Sans";
 
     void redimensionner(double largeur, double hauteur) { largeur_ = largeur, hauteur_ = hauteur; }
     double largeur() const { return largeur_; }

@@ -14,6 +14,7 @@
 namespace vimba {
 namespace {
 
+// A cairo region destroyed with its scope.
 struct Region {
     cairo_region_t* r;
     explicit Region(cairo_region_t* r_ = cairo_region_create()) : r(r_) {}
@@ -39,7 +40,10 @@ public:
 
     void preparer(const Zone& ecran, VueMarqueur& vue) override {
         vue_ = &vue;
-        if (!fenetre_) creer();
+        if (!fenetre_) {
+            creer();
+            vue.police = famillePolice();
+        }
         gtk_window_move(GTK_WINDOW(fenetre_), ecran.x, ecran.y);
         gtk_window_resize(GTK_WINDOW(fenetre_), ecran.largeur, ecran.hauteur);
         gtk_widget_set_size_request(fenetre_, ecran.largeur, ecran.hauteur);
@@ -77,6 +81,20 @@ private:
         XserverRegion vide = XFixesCreateRegion(x, nullptr, 0);
         XFixesSetWindowShapeRegion(x, GDK_WINDOW_XID(g), ShapeInput, 0, 0, vide);
         XFixesDestroyRegion(x, vide);
+    }
+
+    // The family of the interface font the desktop set for GTK.
+    static std::string famillePolice() {
+        gchar* nom = nullptr;
+        g_object_get(gtk_settings_get_default(), "gtk-font-name", &nom, nullptr);
+        std::string famille = "Sans";
+        if (nom) {
+            PangoFontDescription* d = pango_font_description_from_string(nom);
+            if (const char* f = pango_font_description_get_family(d)) famille = f;
+            pango_font_description_free(d);
+            g_free(nom);
+        }
+        return famille;
     }
 
     void creer() {
