@@ -54,9 +54,10 @@ private:
     void placer(double x, double y, const std::string& texte, const Zone& cadre);
     void repousserEffacement(double apres);
 
+    // The view outlives the window that points at it.
+    std::unique_ptr<VueMarqueur> vue_;
     std::unique_ptr<FenetreMarqueur> fenetre_;
     std::unique_ptr<Minuterie> minuterie_;
-    std::unique_ptr<VueMarqueur> vue_;
     unsigned battement_ = 0, effacement_ = 0;
 };
 

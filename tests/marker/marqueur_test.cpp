@@ -198,5 +198,16 @@ TEST(Marqueur, EffacerStopsTimersAndKeepsPhase) {
     EXPECT_EQ(b.j.caches, 1);
 }
 
+TEST(Marqueur, DestructionLeavesNoTimerBehind) {
+    Journal j;
+    Horloge h;
+    {
+        Marqueur m(std::make_unique<FenetreDouble>(j), std::make_unique<MinuterieDouble>(h));
+        m.montrer(300, 300, "x");
+        m.tracer({{1, 1}, {9, 9}});
+    }
+    EXPECT_TRUE(h.minuteurs.empty());
+}
+
 }  // namespace
 }  // namespace vimba
