@@ -20,7 +20,8 @@ done
 export DISPLAY=$ecran
 export NO_AT_BRIDGE=0 GTK_A11Y=atspi
 # The accessibility bus starts on demand through the session bus.
-exec dbus-run-session -- bash -c '
+set +e
+dbus-run-session -- bash -c '
   /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
   launcher=$!
   for _ in $(seq 50); do
@@ -32,3 +33,5 @@ exec dbus-run-session -- bash -c '
   kill $launcher 2>/dev/null || true
   exit $rc
 ' bash "$@"
+rc=$?
+exit $rc
