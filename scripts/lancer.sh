@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vimba-agent vimba-demande
+cmake --build build -j"$(nproc)" --target depannage-vimba vimba-agent vimba-demande vimba-voir
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  exec build/agent/vimba-agent "$@"
+  exec build/app/depannage-vimba "$@"
 fi
-exec scripts/avec-bureau.sh build/agent/vimba-agent "$@"
+exec scripts/avec-bureau.sh build/app/depannage-vimba "$@"
