@@ -1,3 +1,4 @@
+#include <cstdlib>
 // The reader against a real GTK3 window over AT-SPI (run inside scripts/avec-bureau.sh).
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -75,9 +76,15 @@ TEST(LectureBureau, motifSansAccentsNiCasse) {
 TEST(LectureBureau, viserCliqueLeBoutonPlutotQueLeTexte) {
     essai::Appli a(appli());
     ASSERT_TRUE(a.pret());
-    auto lecture = creerLecture();
+    // viser reads the application in front: earlier tests may have left the focus elsewhere.
+    const std::string focus = "xdotool search --sync --onlyvisible --pid " + std::to_string(a.pid()) +
+                              " | head -n 1 | xargs -r xdotool windowfocus --sync >/dev/null 2>&1";
     std::optional<Element> e;
-    ASSERT_TRUE(essai::attendreQue([&] { return (e = lecture->viser("réglages")).has_value(); }));
+    auto lecture = creerLecture();
+    ASSERT_TRUE(essai::attendreQue([&] {
+        if (std::system(focus.c_str()) != 0) return false;
+        return (e = lecture->viser("réglages")).has_value();
+    }));
     EXPECT_EQ(e->role, "AXButton");
     EXPECT_EQ(e->nom, "Réglages");
     // The technician's click lands at the middle of the frame: it must press that button.
