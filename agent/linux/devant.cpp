@@ -76,13 +76,13 @@ Window fenetreFocus(Display* d) {
 }
 
 Window fenetreActive(Display* d) {
-    if (auto active = propriete(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW", XA_WINDOW); active && *active != None)
-        return *active;
     // A running window manager's check window names itself; a manager that has gone
-    // leaves a property naming a window that is no more.
+    // leaves properties naming windows that are no more, so its active window is not trusted.
     const auto controle = propriete(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
     const bool gestionnaire = controle && propriete(d, *controle, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) == controle;
-    return gestionnaire ? None : fenetreFocus(d);
+    if (!gestionnaire) return fenetreFocus(d);
+    const auto active = propriete(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    return active ? *active : None;
 }
 
 std::string nomDeBureau(const std::string& fichier) {
