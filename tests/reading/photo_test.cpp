@@ -1,13 +1,13 @@
 // Screenshot rules without a display: sizes, fingerprint, files, replies, the fallback's
 // outcomes, with a stand-in screen.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
 #include "reading/photo.h"
 #include "tests/reading/commun.h"
+#include "tests/reading/jpeg.h"
 
 namespace vimba::photo {
 namespace {
@@ -72,39 +72,6 @@ TEST(Photo, empreinteEchantillonneLesGrandesImages) {
     EXPECT_EQ(empreinte(nullptr, 0), 14695981039346656037ull);
 }
 
-// Decodes a JPEG file: its size and the colour of one pixel.
-struct Decode {
-    int largeur = 0, hauteur = 0;
-    std::vector<std::uint8_t> rgb;
-    std::array<int, 3> pixel(int x, int y) const {
-        const std::size_t i = (static_cast<std::size_t>(y) * largeur + x) * 3;
-        return {rgb[i], rgb[i + 1], rgb[i + 2]};
-    }
-};
-Decode decoder(const std::string& chemin) {
-    const std::string octets = essai::lireFichier(chemin);
-    Decode d;
-    jpeg_decompress_struct c{};
-    jpeg_error_mgr e{};
-    c.err = jpeg_std_error(&e);
-    jpeg_create_decompress(&c);
-    jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(octets.data()), octets.size());
-    if (jpeg_read_header(&c, TRUE) == JPEG_HEADER_OK) {
-        c.out_color_space = JCS_RGB;
-        jpeg_start_decompress(&c);
-        d.largeur = static_cast<int>(c.output_width);
-        d.hauteur = static_cast<int>(c.output_height);
-        d.rgb.resize(static_cast<std::size_t>(d.largeur) * d.hauteur * 3);
-        while (c.output_scanline < c.output_height) {
-            JSAMPROW l = d.rgb.data() + static_cast<std::size_t>(c.output_scanline) * d.largeur * 3;
-            jpeg_read_scanlines(&c, &l, 1);
-        }
-        jpeg_finish_decompress(&c);
-    }
-    jpeg_destroy_decompress(&c);
-    return d;
-}
-
 TEST(Photo, ecritLImageLaTailleEtRepondInchange) {
     Dossier d;
     auto* ecran = new EcranEssai;
@@ -114,7 +81,7 @@ TEST(Photo, ecritLImageLaTailleEtRepondInchange) {
     const std::string r = p.capturer();
     ASSERT_EQ(r, "ok vue " + std::to_string(fs::file_size(d / "vue.jpg")));
     EXPECT_EQ(essai::lireFichier(d / "vue.txt"), "2000 1001\n");
-    const Decode j = decoder(d / "vue.jpg");
+    const essai::ImageJpeg j = essai::decoderJpeg(d / "vue.jpg");
     EXPECT_EQ(j.largeur, 1440);
     EXPECT_EQ(j.hauteur, 721);
     const auto c = j.pixel(700, 300);
@@ -188,7 +155,7 @@ TEST(Photo, repliQuandLEcranNeSePrendPas) {
         EXPECT_EQ(r, "ok vue " + std::to_string(fs::file_size(d / "vue.jpg")) + " (par les outils du système)");
         EXPECT_FALSE(fs::exists(d / "brut.png"));
         EXPECT_EQ(essai::lireFichier(d / "vue.txt"), "320 200\n");
-        const Decode j = decoder(d / "vue.jpg");
+        const essai::ImageJpeg j = essai::decoderJpeg(d / "vue.jpg");
         EXPECT_EQ(j.largeur, 1440);
         EXPECT_EQ(j.hauteur, 480);
         EXPECT_GT(j.pixel(10, 10)[0], 230);

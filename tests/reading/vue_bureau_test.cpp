@@ -4,7 +4,6 @@
 // After gtest: Xlib defines macros that clash with it.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <jpeglib.h>
 
 #include <array>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include "agent/fabrique.h"
 #include "reading/photo.h"
 #include "tests/reading/commun.h"
+#include "tests/reading/jpeg.h"
 
 namespace vimba {
 namespace {
@@ -62,36 +62,10 @@ private:
     int largeur_ = 0, hauteur_ = 0;
 };
 
-struct Jpeg {
-    int largeur = 0, hauteur = 0;
-    std::vector<std::uint8_t> rgb;
-    unsigned long pixel(int x, int y) const {
-        const std::size_t i = (static_cast<std::size_t>(y) * largeur + x) * 3;
-        return (rgb[i] > 127 ? 0xff0000ul : 0) | (rgb[i + 1] > 127 ? 0xff00ul : 0) | (rgb[i + 2] > 127 ? 0xfful : 0);
-    }
-};
-Jpeg decoder(const std::string& chemin) {
-    const std::string o = essai::lireFichier(chemin);
-    Jpeg j;
-    jpeg_decompress_struct c{};
-    jpeg_error_mgr e{};
-    c.err = jpeg_std_error(&e);
-    jpeg_create_decompress(&c);
-    jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(o.data()), o.size());
-    if (jpeg_read_header(&c, TRUE) == JPEG_HEADER_OK) {
-        c.out_color_space = JCS_RGB;
-        jpeg_start_decompress(&c);
-        j.largeur = static_cast<int>(c.output_width);
-        j.hauteur = static_cast<int>(c.output_height);
-        j.rgb.resize(static_cast<std::size_t>(j.largeur) * j.hauteur * 3);
-        while (c.output_scanline < c.output_height) {
-            JSAMPROW l = j.rgb.data() + static_cast<std::size_t>(c.output_scanline) * j.largeur * 3;
-            jpeg_read_scanlines(&c, &l, 1);
-        }
-        jpeg_finish_decompress(&c);
-    }
-    jpeg_destroy_decompress(&c);
-    return j;
+// The pixel's colour with each channel rounded to full or nothing.
+unsigned long couleurNette(const essai::ImageJpeg& j, int x, int y) {
+    const auto p = j.pixel(x, y);
+    return (p[0] > 127 ? 0xff0000ul : 0) | (p[1] > 127 ? 0xff00ul : 0) | (p[2] > 127 ? 0xfful : 0);
 }
 
 struct Dossier {
@@ -108,10 +82,10 @@ struct Dossier {
 void verifier(const Dossier& d, int W, int H) {
     const auto [w, h] = photo::tailleReduite(W, H);
     EXPECT_EQ(essai::lireFichier(d / "vue.txt"), std::to_string(W) + " " + std::to_string(H) + "\n");
-    const Jpeg j = decoder(d / "vue.jpg");
+    const essai::ImageJpeg j = essai::decoderJpeg(d / "vue.jpg");
     ASSERT_EQ(j.largeur, w);
     ASSERT_EQ(j.hauteur, h);
-    for (int q = 0; q < 4; ++q) EXPECT_EQ(j.pixel((q % 2) * w / 2 + w / 4, (q / 2) * h / 2 + h / 4), couleurs[q]) << q;
+    for (int q = 0; q < 4; ++q) EXPECT_EQ(couleurNette(j, (q % 2) * w / 2 + w / 4, (q / 2) * h / 2 + h / 4), couleurs[q]) << q;
 }
 
 TEST(VueBureau, motifConnuEtEcranImmobile) {
