@@ -1,0 +1,144 @@
+#include "tools/canal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace vimba::canal {
+
+namespace {
+
+using Horloge = std::chrono::steady_clock;
+
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Fixed-width time stamp then process id: sorts after every earlier request, never clashes.
+std::string identifiant() {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    char id[64];
+    std::snprintf(id, sizeof id, "%020lld-%010d", static_cast<long long>(ns), static_cast<int>(::getpid()));
+    return id;
+}
+
+bool ecrireTout(int fd, const std::string& s) {
+    std::size_t fait = 0;
+    while (fait < s.size()) {
+        const ssize_t n = ::write(fd, s.data() + fait, s.size() - fait);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        fait += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The reply only once it is a whole regular file (the agent renames it into place).
+bool lireReponse(int dossier, const std::string& nom, std::string& contenu) {
+    Fd f(::openat(dossier, nom.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (f.fd < 0 || ::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    contenu.clear();
+    char tampon[65536];
+    for (;;) {
+        const ssize_t n = ::read(f.fd, tampon, sizeof tampon);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        contenu.append(tampon, static_cast<std::size_t>(n));
+    }
+}
+
+Resultat impossible(std::string raison) { return {Resultat::Etat::Impossible, {}, std::move(raison)}; }
+
+}  // namespace
+
+Resultat demander(const std::string& dossier, const std::string& demande, const Options& options) {
+    Fd d(::open(dossier.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (options.sansLien ? O_NOFOLLOW : 0)));
+    if (d.fd < 0) {
+        if (errno == ELOOP || errno == ENOTDIR) return impossible("le dossier " + dossier + " n’est pas un vrai dossier");
+        return impossible("le dossier " + dossier + " n’existe pas (aucune session ouverte ?)");
+    }
+
+    const std::string id = identifiant();
+    const std::string temporaire = "demande-" + id + ".tmp";
+    const std::string finale = "demande-" + id;
+    const std::string reponse = "reponse-" + id;
+    const auto debut = Horloge::now();
+
+    // Watch before the request appears, so the reply cannot slip past.
+    Fd ino(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (ino.fd >= 0) {
+        const std::string chemin = "/proc/self/fd/" + std::to_string(d.fd);
+        if (::inotify_add_watch(ino.fd, chemin.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM) < 0) {
+            ::close(ino.fd);
+            ino.fd = -1;
+        }
+    }
+
+    {
+        Fd f(::openat(d.fd, temporaire.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        // Readable by the agent whatever the umask: the technician's side may be another account.
+        bool ecrit = f.fd >= 0 && ::fchmod(f.fd, 0644) == 0 && ecrireTout(f.fd, demande);
+        const int err = errno;
+        if (f.fd >= 0 && ::close(f.fd) != 0) ecrit = false;
+        f.fd = -1;
+        if (!ecrit || ::renameat(d.fd, temporaire.c_str(), d.fd, finale.c_str()) != 0) {
+            const int e = ecrit ? errno : err;
+            ::unlinkat(d.fd, temporaire.c_str(), 0);
+            return impossible("impossible d’écrire la demande dans " + dossier + " : " + std::strerror(e));
+        }
+    }
+
+    const auto limitePrise = debut + options.prise;
+    const auto limite = debut + std::max(options.prise, options.totale);
+    bool prise = false;
+    std::string texte;
+    for (;;) {
+        if (lireReponse(d.fd, reponse, texte)) break;
+        const auto maintenant = Horloge::now();
+        if (!prise && maintenant >= limitePrise) {
+            // Take the request back if nobody took it, so it does not run later by surprise;
+            // when it is already gone, the agent has it and the reply may still come.
+            if (::unlinkat(d.fd, finale.c_str(), 0) == 0) return {Resultat::Etat::SansReponse, {}, "pas de réponse (l’agent tourne-t-il ?)"};
+            prise = true;
+        }
+        if (maintenant >= limite) {
+            if (lireReponse(d.fd, reponse, texte)) break;
+            return {Resultat::Etat::SansReponse, {}, "pas de réponse à temps"};
+        }
+        const auto prochaine = prise ? limite : limitePrise;
+        const auto reste = std::chrono::duration_cast<std::chrono::milliseconds>(prochaine - maintenant).count() + 1;
+        if (ino.fd >= 0) {
+            pollfd p{ino.fd, POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(std::min<long long>(reste, 50)));
+            char evenements[4096];
+            while (::read(ino.fd, evenements, sizeof evenements) > 0) {
+            }
+        } else {
+            ::usleep(2000);
+        }
+    }
+    ::unlinkat(d.fd, reponse.c_str(), 0);
+    return {Resultat::Etat::Repondue, std::move(texte), {}};
+}
+
+int codeDeSortie(const Resultat& r) {
+    if (r.etat != Resultat::Etat::Repondue) return 2;
+    return r.texte.rfind("ok ", 0) == 0 ? 0 : 1;
+}
+
+}  // namespace vimba::canal
