@@ -23,6 +23,7 @@ void Cycle::activer() {
                    "le demande, pas Ilvo.");
         l.dormir(1.2);
         EnCours garde(*moi);
+        if (!garde.admis) return;
         Resultat r = l.lancer({"activer"}, true);
         if (r.ok && !r.sortie.empty()) {
             l.repondre("avancement", "Presque fini|On prévient Ilvo…");
@@ -39,15 +40,21 @@ void Cycle::activer() {
 }
 
 void Cycle::refermer() {
+    if (fermeture_.exchange(true)) return;
     auto moi = shared_from_this();
     l_.enFond([moi] {
         auto& l = moi->l_;
         l.surPrincipalAttendu([moi] { moi->l_.cacherSession(); });
         {
+            // Termination may have begun while this thread waited for the main one: it then
+            // runs the closing step itself.
             EnCours garde(*moi);
-            l.lancer({"arreter"}, true);
-            moi->ouverte_ = false;
+            if (garde.admis) {
+                l.lancer({"arreter"}, true);
+                moi->ouverte_ = false;
+            }
         }
+        moi->fermeture_ = false;
         l.repondre("fermee", "");
     });
 }
@@ -61,10 +68,12 @@ void Cycle::veiller() {
 
 Cycle::EnCours::EnCours(Cycle& cycle) : c(cycle) {
     std::lock_guard<std::mutex> v(c.verrou_);
-    ++c.adminEnCours_;
+    admis = !c.termine_;
+    if (admis) ++c.adminEnCours_;
 }
 
 Cycle::EnCours::~EnCours() {
+    if (!admis) return;
     {
         std::lock_guard<std::mutex> v(c.verrou_);
         --c.adminEnCours_;
@@ -75,6 +84,7 @@ Cycle::EnCours::~EnCours() {
 void Cycle::terminer() {
     {
         std::unique_lock<std::mutex> v(verrou_);
+        termine_ = true;
         libre_.wait(v, [this] { return adminEnCours_ == 0; });
     }
     if (ouverte_.exchange(false)) l_.lancer({"arreter"}, true);

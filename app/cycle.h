@@ -33,11 +33,13 @@ public:
 
     void ouvrir(const std::string& code);
     void activer();
+    // Ignored while a closing runs: a second one would ask for the password again.
     void refermer();
     // One watch step; runs on a background thread.
     void veiller();
     // Termination's closing step, on the main thread; first waits for an administrator step
-    // under way, then closes the session if one is open. Blocks while it runs.
+    // under way, then closes the session if one is open. Blocks while it runs. No
+    // administrator step starts after it.
     void terminer();
 
     bool sessionOuverte() const { return ouverte_.load(); }
@@ -46,15 +48,19 @@ public:
     static std::string etatVeille(const std::string& sortie, bool agit);
 
 private:
-    // Counts administrator steps under way, so that termination can wait for them.
+    // Counts administrator steps under way, so that termination can wait for them; admis is
+    // false once termination has begun, and the step must not run.
     struct EnCours {
         Cycle& c;
+        bool admis = false;
         explicit EnCours(Cycle& cycle);
         ~EnCours();
     };
 
     Liens l_;
     std::atomic<bool> ouverte_{false};
+    std::atomic<bool> fermeture_{false};
+    bool termine_ = false;  // under verrou_
     std::mutex verrou_;
     std::condition_variable libre_;
     int adminEnCours_ = 0;

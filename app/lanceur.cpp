@@ -94,6 +94,21 @@ std::string utf8(const std::string& t) {
 
 bool contient(const std::string& t, const char* mot) { return t.find(mot) != std::string::npos; }
 
+// pkexec exits 126 when the dialog is dismissed and 127 when authentication fails, but the
+// script it runs can exit with either too: only pkexec's own line says it was the user.
+bool refusParPkexec(const std::string& err) {
+    const std::string prefixe = "Error executing command as another user: ";
+    size_t debut = 0;
+    while (debut < err.size()) {
+        size_t fin = err.find('\n', debut);
+        if (fin == std::string::npos) fin = err.size();
+        std::string ligne = rogner(err.substr(debut, fin - debut));
+        if (ligne == prefixe + "Request dismissed" || ligne == prefixe + "Not authorized") return true;
+        debut = fin + 1;
+    }
+    return false;
+}
+
 std::string cheminDuProgramme() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -156,7 +171,7 @@ Resultat lancerAvec(const Programmes& p, const std::vector<std::string>& argumen
         return {false,
                 "Le service d’autorisation du système (polkit) ne répond pas : le dépannage ne peut "
                 "pas obtenir les droits d’administrateur."};
-    if (s.statut == 126 || s.statut == 127) return {false, annule};
+    if ((s.statut == 126 || s.statut == 127) && refusParPkexec(err)) return {false, annule};
     if (!err.empty()) return {false, err};
     return {false, "échec"};
 }

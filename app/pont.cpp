@@ -1,5 +1,7 @@
 #include "app/pont.h"
 
+#include <nlohmann/json.hpp>
+
 namespace vimba {
 
 void agir(const MessagePage& m, const ActionsPage& a) {
@@ -11,20 +13,18 @@ void agir(const MessagePage& m, const ActionsPage& a) {
     else if (m.action == "revoir-autorisations") a.direLesAutorisations();
 }
 
-std::string echapper(const std::string& texte) {
-    std::string r;
-    r.reserve(texte.size() + 8);
-    for (char c : texte) {
-        if (c == '\\') r += "\\\\";
-        else if (c == '\'') r += "\\'";
-        else if (c == '\n') r += ' ';
-        else r += c;
-    }
-    return r;
+namespace {
+
+// ASCII only: U+2028 and U+2029 end a line in older script parsers, and a byte that is not
+// UTF-8 becomes U+FFFD instead of an exception.
+std::string chaineJson(const std::string& t) {
+    return nlohmann::json(t).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
+}  // namespace
+
 std::string scriptReponse(const std::string& sorte, const std::string& texte) {
-    return "repondre('" + sorte + "','" + echapper(texte) + "')";
+    return "repondre(" + chaineJson(sorte) + "," + chaineJson(texte) + ")";
 }
 
 std::string texteAutorisations(bool voitEcran, bool peutAgir) {

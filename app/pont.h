@@ -1,6 +1,6 @@
 #pragma once
 // The page bridge's rules, without the web view: what a page message asks for and how a
-// notice's text is written into the page's script.
+// notice is written into the page's script.
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,8 +26,8 @@ struct ActionsPage {
 // Applies the action table; unknown actions do nothing.
 void agir(const MessagePage& m, const ActionsPage& a);
 
-std::string echapper(const std::string& texte);
-// The script that calls the page's repondre with a kind and a text.
+// The script that calls the page's repondre with a kind and a text, both as JSON strings so
+// that every character reaches the page as it was.
 std::string scriptReponse(const std::string& sorte, const std::string& texte);
 
 std::string texteAutorisations(bool voitEcran, bool peutAgir);

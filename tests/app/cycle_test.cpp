@@ -15,6 +15,9 @@ struct Banc {
     std::map<std::string, Resultat> reponses;  // by step name
     std::vector<std::string> appels, notices, principal;
     bool agit = false;
+    std::function<void()> pendantArreter;  // runs inside the "arreter" step
+    bool differer = false;                 // background work kept until run by hand
+    std::vector<Cycle::Tache> differees;
     std::shared_ptr<Cycle> cycle;
 
     Banc() {
@@ -23,11 +26,15 @@ struct Banc {
             std::string appel = (admin ? "admin" : "user");
             for (auto& m : a) appel += " " + m;
             appels.push_back(appel);
+            if (a[0] == "arreter" && pendantArreter) pendantArreter();
             auto it = reponses.find(a[0]);
             return it == reponses.end() ? Resultat{true, ""} : it->second;
         };
         l.repondre = [this](const std::string& s, const std::string& t) { notices.push_back(s + ":" + t); };
-        l.enFond = [](Cycle::Tache t) { t(); };
+        l.enFond = [this](Cycle::Tache t) {
+            if (differer) differees.push_back(std::move(t));
+            else t();
+        };
         l.surPrincipal = [](Cycle::Tache t) { t(); };
         l.surPrincipalAttendu = [](Cycle::Tache t) { t(); };
         l.dormir = [this](double s) { principal.push_back("dormir " + std::to_string(s).substr(0, 3)); };
@@ -95,14 +102,44 @@ TEST(Cycle, RetryGoesStraightToTheAdminStep) {
 }
 
 TEST(Cycle, TerminationClosesOnlyAnOpenSession) {
+    Banc ferme;
+    ferme.cycle->terminer();
+    EXPECT_TRUE(ferme.appels.empty());
     Banc b;
-    b.cycle->terminer();
-    EXPECT_TRUE(b.appels.empty());
     b.reponses = {{"activer", {true, "ok"}}};
     b.cycle->activer();
     b.cycle->terminer();
     b.cycle->terminer();
     EXPECT_EQ(std::count(b.appels.begin(), b.appels.end(), "admin arreter"), 1);
+}
+
+// Each closing asks for the password: a second "arreter" while one runs is ignored, and
+// quitting before a requested closing has reached its step runs that step only once.
+TEST(Cycle, OneClosingStepAtATime) {
+    auto arrets = [](const Banc& b) { return std::count(b.appels.begin(), b.appels.end(), "admin arreter"); };
+    Banc b;
+    b.reponses = {{"activer", {true, "ok"}}};
+    b.cycle->activer();
+    b.pendantArreter = [&] { b.cycle->refermer(); };
+    b.cycle->refermer();
+    EXPECT_EQ(arrets(b), 1);
+    EXPECT_EQ(std::count(b.notices.begin(), b.notices.end(), "fermee:"), 1);
+    b.pendantArreter = nullptr;
+    b.cycle->refermer();
+    EXPECT_EQ(arrets(b), 2) << "a closing once the first has ended runs again";
+
+    Banc q;
+    q.reponses = {{"activer", {true, "ok"}}};
+    q.cycle->activer();
+    q.differer = true;
+    q.cycle->refermer();
+    q.cycle->terminer();
+    EXPECT_EQ(arrets(q), 1);
+    for (auto& t : q.differees) t();
+    EXPECT_EQ(arrets(q), 1);
+    q.differer = false;
+    q.cycle->activer();
+    EXPECT_EQ(std::count(q.appels.begin(), q.appels.end(), "admin activer"), 1) << "nothing opens after quitting";
 }
 
 // The administrator step runs off the main thread: quitting while it is under way must wait

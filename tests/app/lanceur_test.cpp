@@ -57,28 +57,37 @@ TEST_F(Lanceur, MissingShellCannotStart) {
     EXPECT_EQ(enClair(r.sortie), "lancement impossible");
 }
 
-TEST_F(Lanceur, AdminPathMapsPkexecExits) {
-    auto script = ecrire("s.sh", "#!/bin/bash\ncase $1 in ok) echo ' jeton ';; *) echo 'tunnel muet ' >&2; exit 1;; esac\n");
+// The stand-in prints what Debian's pkexec prints when the dialog is dismissed (126) or the
+// password refused (127); a script that exits 126 or 127 itself keeps its own text.
+TEST_F(Lanceur, AdminPathTellsPkexecRefusalFromTheScriptsOwnFailure) {
+    auto script = ecrire("s.sh", "#!/bin/bash\ncase $1 in ok) echo ' jeton ';; 126) echo 'outil introuvable' >&2; exit 126;;"
+                                 " 127) echo 'Not authorized' >&2; exit 127;; *) echo 'tunnel muet ' >&2; exit 1;; esac\n");
+    const std::string pk = "echo 'Error executing command as another user: ";
     struct Cas {
-        const char* pkexec;
+        std::string pkexec;
         const char* arg;
         bool ok;
         std::string sortie;
     } cas[] = {
         {"exec \"$@\"", "ok", true, "jeton"},
         {"exec \"$@\"", "ko", false, "tunnel muet \n"},
-        {"exit 126", "ok", false, "-128 User canceled"},
-        {"exit 127", "ok", false, "-128 User canceled"},
-        {"exit 1", "ok", false, "échec"},
-        {"echo 'Error executing command as another user: No authentication agent found.' >&2; exit 127", "ok", false,
+        {"exec \"$@\"", "126", false, "outil introuvable\n"},
+        {"exec \"$@\"", "127", false, "Not authorized\n"},
+        {pk + "Request dismissed' >&2; exit 126", "ok", false, "-128 User canceled"},
+        {pk + "Not authorized' >&2; printf '\\nThis incident has been reported.\\n' >&2; exit 127", "ok", false,
+         "-128 User canceled"},
+        {pk + "Not authorized' >&2; exit 1", "ok", false,
+         "Error executing command as another user: Not authorized\n"},
+        {"exit 126", "ok", false, "échec"},
+        {pk + "No authentication agent found.' >&2; exit 127", "ok", false,
          "Aucun agent d’authentification ne tourne dans cette session : le système ne peut pas vous demander votre "
          "mot de passe. Ouvrez une session de bureau complète, puis réessayez."},
     };
     for (const auto& c : cas) {
-        auto pkexec = ecrire("pkexec", std::string("#!/bin/bash\n") + c.pkexec + "\n");
+        auto pkexec = ecrire("pkexec", "#!/bin/bash\n" + c.pkexec + "\n");
         Resultat r = lancerAvec(Programmes{script, "/bin/bash", pkexec}, {c.arg}, true);
-        EXPECT_EQ(r.ok, c.ok) << c.pkexec;
-        EXPECT_EQ(r.sortie, c.sortie) << c.pkexec;
+        EXPECT_EQ(r.ok, c.ok) << c.pkexec << " " << c.arg;
+        EXPECT_EQ(r.sortie, c.sortie) << c.pkexec << " " << c.arg;
     }
     Resultat absent = lancerAvec(Programmes{script, "/bin/bash", (dossier / "aucun").string()}, {"ok"}, true);
     EXPECT_EQ(absent.sortie, "lancement impossible");

@@ -1,4 +1,4 @@
-// The bridge's action table and the escaping of notices.
+// The bridge's action table; notices are tested in the page itself (fenetre_test).
 #include <gtest/gtest.h>
 
 #include "app/pont.h"
@@ -29,19 +29,4 @@ TEST(Pont, ActionTable) {
         agir(c.m, a);
         EXPECT_EQ(fait, c.attendu) << c.m.action;
     }
-}
-
-TEST(Pont, NoticeEscaping) {
-    struct Cas {
-        std::string texte, script;
-    } cas[] = {
-        {"l'accès", R"(repondre('souci','l\'accès'))"},
-        {R"(a\b)", R"(repondre('souci','a\\b'))"},
-        {R"(\')", R"(repondre('souci','\\\''))"},
-        {"deux\nlignes", "repondre('souci','deux lignes')"},
-        {"l’accès « ok »…", "repondre('souci','l’accès « ok »…')"},
-    };
-    for (const auto& c : cas) EXPECT_EQ(scriptReponse("souci", c.texte), c.script) << c.texte;
-    EXPECT_EQ(texteAutorisations(true, false), "1 0");
-    EXPECT_EQ(texteAutorisations(false, true), "0 1");
 }
