@@ -1,0 +1,169 @@
+// The MCP server driven by a scripted client, the technician's side played by a double that
+// records the requests it is given.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "tools/technicien/mcp.h"
+
+using namespace vimba::technicien;
+using json = nlohmann::json;
+
+namespace {
+
+class PosteEnregistreur : public Poste {
+public:
+    std::vector<std::string> demandes;
+    Issue reponse{0, "ok"};
+    std::string image;
+    Issue code() override { return {0, "123456"}; }
+    Issue attendre(double) override { return {2, "pas encore"}; }
+    Issue fin() override { return {0, "terminée"}; }
+    Issue demande(const std::string& r) override {
+        demandes.push_back(r);
+        return reponse;
+    }
+    Issue vue(std::string& jpeg) override {
+        jpeg = image;
+        return {0, "ok vue " + std::to_string(image.size())};
+    }
+};
+
+json appel(int id, const std::string& outil, const json& arguments) {
+    return {{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", {{"name", outil}, {"arguments", arguments}}}};
+}
+
+std::vector<json> dialogue(Poste& poste, const std::vector<std::string>& lignes) {
+    std::stringstream entree, sortie;
+    for (const auto& l : lignes) entree << l << "\n";
+    ServeurMcp(poste).servir(entree, sortie);
+    std::vector<json> reponses;
+    for (std::string l; std::getline(sortie, l);) reponses.push_back(json::parse(l));
+    return reponses;
+}
+
+std::string decoder64(const std::string& s) {
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string octets;
+    unsigned v = 0;
+    int bits = 0;
+    for (const char c : s) {
+        if (c == '=') break;
+        v = v << 6 | static_cast<unsigned>(alphabet.find(c));
+        if ((bits += 6) >= 8) octets += static_cast<char>((v >> (bits -= 8)) & 0xFF);
+    }
+    return octets;
+}
+
+}  // namespace
+
+TEST(ServeurMcp, SessionDUnClient) {
+    PosteEnregistreur poste;
+    poste.image = std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + "\x01\x02";
+    const auto r = dialogue(
+        poste,
+        {R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{},"clientInfo":{"name":"essai","version":"1"}}})",
+         R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+         R"({"jsonrpc":"2.0","id":"l","method":"tools/list","params":{}})",
+         appel(3, "clic", {{"x", 640}, {"y", 400.5}}).dump(),
+         R"({"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"name":"vue"}})", "{pas du json",
+         R"({"jsonrpc":"2.0","id":5,"method":"ping"})"});
+    ASSERT_EQ(r.size(), 6u);  // nothing for the notification
+
+    EXPECT_EQ(r[0]["id"], 1);
+    EXPECT_EQ(r[0]["result"]["protocolVersion"], "2025-06-18");
+    EXPECT_TRUE(r[0]["result"]["capabilities"].contains("tools"));
+    EXPECT_EQ(r[0]["result"]["serverInfo"]["name"], "vimba-technicien");
+
+    EXPECT_EQ(r[1]["id"], "l");
+    std::set<std::string> noms;
+    for (const auto& t : r[1]["result"]["tools"]) {
+        noms.insert(t["name"].get<std::string>());
+        EXPECT_EQ(t["inputSchema"]["type"], "object") << t["name"];
+    }
+    for (const char* verbe : {"clic", "double", "droit", "bouger", "defiler", "tape", "touche", "viser", "lire", "vue", "montrer",
+                              "dire", "tracer", "effacer", "presse-lire", "presse-ecrire", "etat", "code", "attendre", "fin"})
+        EXPECT_TRUE(noms.count(verbe)) << verbe;
+
+    EXPECT_EQ(poste.demandes, std::vector<std::string>{"clic 640 400.5"});
+    EXPECT_EQ(r[2]["result"]["content"][0], json({{"type", "text"}, {"text", "ok"}}));
+    EXPECT_EQ(r[2]["result"]["isError"], false);
+
+    const auto& contenu = r[3]["result"]["content"];
+    ASSERT_EQ(contenu.size(), 2u);
+    EXPECT_EQ(contenu[1]["type"], "image");
+    EXPECT_EQ(contenu[1]["mimeType"], "image/jpeg");
+    EXPECT_EQ(decoder64(contenu[1]["data"]), poste.image);
+
+    // A line that is not JSON gets its error, and the server goes on.
+    EXPECT_TRUE(r[4]["id"].is_null());
+    EXPECT_EQ(r[4]["error"]["code"], -32700);
+    EXPECT_EQ(r[5]["id"], 5);
+    EXPECT_TRUE(r[5]["result"].is_object());
+}
+
+TEST(ServeurMcp, RefusDeLOrdinateurEnResultat) {
+    // The computer's refusal is the tool's result, marked as an error, not a protocol error.
+    const std::vector<Issue> issues = {{1, "refus champ de mot de passe"}, {1, "erreur coordonnées"}, {2, "pas de réponse de l’agent"}};
+    for (const auto& issue : issues) {
+        PosteEnregistreur poste;
+        poste.reponse = issue;
+        const auto r = dialogue(poste, {appel(7, "tape", {{"texte", "secret"}}).dump()});
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_FALSE(r[0].contains("error"));
+        EXPECT_EQ(r[0]["result"]["isError"], true);
+        EXPECT_EQ(r[0]["result"]["content"][0]["text"], issue.texte);
+    }
+}
+
+TEST(ServeurMcp, ArgumentsEnDemandes) {
+    const std::vector<std::pair<json, std::string>> cas = {
+        {appel(1, "tape", {{"texte", "Bonjour\nlà"}}), "tape\nBonjour\nlà"},
+        {appel(1, "dire", {{"x", 10}, {"y", 20}, {"texte", "Cliquez « ici »"}}), "dire 10 20\nCliquez « ici »"},
+        {appel(1, "tracer", {{"points", {{{"x", 1}, {"y", 2}}, {{"x", 3.25}, {"y", -4}}}}}), "tracer 1,2 3.25,-4"},
+        {appel(1, "defiler", {{"x", 5}, {"y", 6}, {"n", -3}}), "defiler 5 6 -3"},
+        {appel(1, "touche", {{"combinaison", "ctrl-a"}}), "touche ctrl-a"},
+        {appel(1, "viser", {{"nom", "Enregistrer sous…"}}), "viser Enregistrer sous…"},
+        {appel(1, "lire", json::object()), "lire"},
+        {appel(1, "presse-ecrire", {{"texte", ""}}), "presse-ecrire\n"},
+        {appel(1, "etat", json::object()), "etat"},
+    };
+    for (const auto& [message, attendue] : cas) {
+        PosteEnregistreur poste;
+        dialogue(poste, {message.dump()});
+        EXPECT_EQ(poste.demandes, std::vector<std::string>{attendue}) << message.dump();
+    }
+}
+
+TEST(ServeurMcp, ErreursDuProtocole) {
+    const std::vector<std::pair<std::string, int>> cas = {
+        {appel(1, "formater", json::object()).dump(), -32602},
+        {appel(1, "clic", {{"x", 1}}).dump(), -32602},
+        {appel(1, "clic", {{"x", "un"}, {"y", 2}}).dump(), -32602},
+        {appel(1, "touche", {{"combinaison", "a\netat"}}).dump(), -32602},
+        {appel(1, "tracer", {{"points", {{{"x", 1}, {"y", 2}}}}}).dump(), -32602},
+        {appel(1, "defiler", {{"x", 1}, {"y", 2}, {"n", 1.5}}).dump(), -32602},
+        {R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":[]})", -32602},
+        {R"({"jsonrpc":"2.0","id":1,"method":"resources/list"})", -32601},
+        {R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", -32600},
+        {R"({"jsonrpc":"1.0","id":1,"method":"ping"})", -32600},
+        {R"({"jsonrpc":"2.0","id":null,"method":"ping"})", -32600},
+    };
+    for (const auto& [ligne, code] : cas) {
+        PosteEnregistreur poste;
+        const auto r = dialogue(poste, {ligne});
+        ASSERT_EQ(r.size(), 1u) << ligne;
+        EXPECT_EQ(r[0]["error"]["code"], code) << ligne;
+        EXPECT_TRUE(poste.demandes.empty()) << ligne;
+    }
+}
+
+TEST(ServeurMcp, AttenteQuiDureNEstPasUnEchec) {
+    PosteEnregistreur poste;
+    const auto r = dialogue(poste, {appel(1, "attendre", {{"delai", 5}}).dump()});
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["result"]["isError"], false);
+}
