@@ -37,7 +37,11 @@ void Agent::tour() {
     if (enCours_) return;
     if (minuteur_ && !veille_.aChange()) return;
     veille_.marquerPropre();
-    auto noms = dossier::lister(dossier);
+    // A folder not as the session makes it is not served at all; a change of its mode
+    // or owner wakes the watch again.
+    const auto d = dossier::Dossier::ouvrir(dossier);
+    if (!d) return;
+    auto noms = d->lister();
     if (!noms) return;
     std::vector<std::string> demandes;
     for (auto& n : *noms)
@@ -46,22 +50,23 @@ void Agent::tour() {
 
     for (const auto& nom : demandes) {
         std::string texte;
-        const auto lu = dossier::lireFichier(dossier, nom, texte);
-        if (lu == dossier::Lecture::PasUnFichier) {
-            // A directory, FIFO or link is no request: drop it and let the next one through.
-            dossier::retirer(dossier, nom);
+        const auto lu = d->lire(nom, texte);
+        if (lu == dossier::Lecture::PasUnFichier || lu == dossier::Lecture::Etrangere) {
+            // A directory, FIFO, link, or a file from outside the session is no request:
+            // drop it unanswered and let the next one through.
+            d->retirer(nom);
             continue;
         }
         if (lu != dossier::Lecture::Lue || !texte::utf8Valide(texte)) {
-            dossier::supprimer(dossier, nom);
+            d->supprimer(nom);
             veille_.marquerSale();
             return;
         }
         enCours_ = true;
-        dossier::supprimer(dossier, nom);
+        d->supprimer(nom);
         dernierGeste_ = std::chrono::steady_clock::now();
         const std::string reponse = executer(texte);
-        dossier::ecrireAtomique(dossier, prefixeReponse + nom.substr(prefixeDemande.size()), reponse);
+        d->ecrireAtomique(prefixeReponse + nom.substr(prefixeDemande.size()), reponse);
         enCours_ = false;
         veille_.marquerSale();  // others may be waiting for the next tick
         return;
@@ -77,11 +82,13 @@ void Agent::stopper() {
     Marquage* m = s_.marqueur.get();
     s_.poster([m] { m->effacer(); });
     s_.diffuseur->arreter();
-    dossier::supprimer(dossier, "vue.jpg");
-    dossier::supprimer(dossier, "vue.txt");
-    if (auto noms = dossier::lister(dossier))
+    const auto d = dossier::Dossier::ouvrir(dossier);
+    if (!d) return;
+    d->supprimer("vue.jpg");
+    d->supprimer("vue.txt");
+    if (auto noms = d->lister())
         for (const auto& n : *noms)
-            if (commencePar(n, prefixeDemande) || commencePar(n, prefixeReponse)) dossier::retirer(dossier, n);
+            if (commencePar(n, prefixeDemande) || commencePar(n, prefixeReponse)) d->retirer(n);
 }
 
 bool Agent::agitDepuis(double secondes) const {

@@ -2,11 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
+#include <cstring>
 
 namespace vimba::dossier {
 
@@ -21,9 +25,7 @@ struct Fd {
     }
 };
 
-int ouvrirDossier(const std::string& dossier) { return ::open(dossier.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
-
-bool toutEcrire(int fd, const std::string& s) {
+bool toutEcrire(int fd, std::string_view s) {
     std::size_t fait = 0;
     while (fait < s.size()) {
         const ssize_t n = ::write(fd, s.data() + fait, s.size() - fait);
@@ -35,11 +37,77 @@ bool toutEcrire(int fd, const std::string& s) {
     }
     return true;
 }
+
+std::string nomProvisoire() {
+    // O_EXCL is the protection; randomness only spares retries against planted names.
+    unsigned char alea[8] = {};
+    if (::getrandom(alea, sizeof alea, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof alea)) {
+        static std::atomic<unsigned long> n{0};
+        const unsigned long v = static_cast<unsigned long>(::getpid()) << 24 ^ ++n;
+        std::memcpy(alea, &v, sizeof alea);
+    }
+    std::string nom = ".vimba-";
+    char h[3];
+    for (unsigned char c : alea) {
+        std::snprintf(h, sizeof h, "%02x", c);
+        nom += h;
+    }
+    return nom;
+}
 }  // namespace
 
-std::optional<std::vector<std::string>> lister(const std::string& dossier) {
-    DIR* d = ::opendir(dossier.c_str());
-    if (!d) return std::nullopt;
+std::optional<Technicien> technicien() {
+    passwd pw{};
+    passwd* trouve = nullptr;
+    char tampon[4096];
+    if (::getpwnam_r(compteTechnicien, &pw, tampon, sizeof tampon, &trouve) != 0 || !trouve) return std::nullopt;
+    return Technicien{pw.pw_uid, pw.pw_gid};
+}
+
+bool compteDeLaSession(uid_t uid) {
+    if (uid == ::geteuid()) return true;
+    const auto t = technicien();
+    return t && t->uid == uid;
+}
+
+std::optional<Dossier> Dossier::ouvrir(const std::string& chemin, Verdict* verdict) {
+    Verdict v = Verdict::Sur;
+    int fd = ::open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0) {
+        v = errno == ELOOP || (errno == ENOTDIR && ::lstat(chemin.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ? Verdict::Lien
+                                                                                                            : Verdict::Absent;
+    } else if (::fstat(fd, &st) != 0) {
+        v = Verdict::Absent;
+    } else if (st.st_uid != ::geteuid()) {
+        v = Verdict::PasAMoi;
+    } else if (st.st_mode & S_IRWXO) {
+        v = Verdict::OuvertAuxAutres;
+    } else if (st.st_mode & S_IRWXG) {
+        const auto t = technicien();
+        if (!t || t->gid != st.st_gid) v = Verdict::GroupeEtranger;
+    }
+    if (verdict) *verdict = v;
+    if (v != Verdict::Sur) {
+        if (fd >= 0) ::close(fd);
+        return std::nullopt;
+    }
+    return Dossier(fd, st.st_gid);
+}
+
+Dossier::~Dossier() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<std::vector<std::string>> Dossier::lister() const {
+    // A description of its own, so that each listing starts from the beginning.
+    const int f = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (f < 0) return std::nullopt;
+    DIR* d = ::fdopendir(f);
+    if (!d) {
+        ::close(f);
+        return std::nullopt;
+    }
     std::vector<std::string> noms;
     while (const dirent* e = ::readdir(d)) {
         const std::string_view n = e->d_name;
@@ -49,10 +117,8 @@ std::optional<std::vector<std::string>> lister(const std::string& dossier) {
     return noms;
 }
 
-Lecture lireFichier(const std::string& dossier, const std::string& nom, std::string& contenu) {
-    Fd d(ouvrirDossier(dossier));
-    if (d.fd < 0) return Lecture::Absente;
-    Fd f(::openat(d.fd, nom.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+Lecture Dossier::lire(const std::string& nom, std::string& contenu) const {
+    Fd f(::openat(fd_, nom.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (f.fd < 0) {
         if (errno == ENOENT) return Lecture::Absente;
         if (errno == ELOOP || errno == EISDIR || errno == ENXIO) return Lecture::PasUnFichier;
@@ -61,6 +127,8 @@ Lecture lireFichier(const std::string& dossier, const std::string& nom, std::str
     struct stat st {};
     if (::fstat(f.fd, &st) != 0) return Lecture::Illisible;
     if (!S_ISREG(st.st_mode)) return Lecture::PasUnFichier;
+    // A second link would be some other file of ours made to look like a request.
+    if (!compteDeLaSession(st.st_uid) || st.st_nlink != 1) return Lecture::Etrangere;
     contenu.clear();
     if (st.st_size > 0) contenu.reserve(static_cast<std::size_t>(st.st_size));
     char tampon[65536];
@@ -76,29 +144,54 @@ Lecture lireFichier(const std::string& dossier, const std::string& nom, std::str
     return Lecture::Lue;
 }
 
-bool supprimer(const std::string& dossier, const std::string& nom) {
-    Fd d(ouvrirDossier(dossier));
-    return d.fd >= 0 && ::unlinkat(d.fd, nom.c_str(), 0) == 0;
+bool Dossier::existe(const std::string& nom) const {
+    struct stat st {};
+    return ::fstatat(fd_, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool retirer(const std::string& dossier, const std::string& nom) {
-    Fd d(ouvrirDossier(dossier));
-    if (d.fd < 0) return false;
-    if (::unlinkat(d.fd, nom.c_str(), 0) == 0) return true;
-    return errno == EISDIR && ::unlinkat(d.fd, nom.c_str(), AT_REMOVEDIR) == 0;
+bool Dossier::supprimer(const std::string& nom) const { return ::unlinkat(fd_, nom.c_str(), 0) == 0; }
+
+bool Dossier::retirer(const std::string& nom) const {
+    if (::unlinkat(fd_, nom.c_str(), 0) == 0) return true;
+    return errno == EISDIR && ::unlinkat(fd_, nom.c_str(), AT_REMOVEDIR) == 0;
 }
 
-bool ecrireAtomique(const std::string& dossier, const std::string& nom, const std::string& contenu) {
-    std::string modele = dossier + "/.vimba-XXXXXX";
-    Fd f(::mkostemp(modele.data(), O_CLOEXEC));
-    if (f.fd < 0) return false;
-    // Same rights as an ordinary new file: the technician's side may run as another user.
-    const bool ecrit = ::fchmod(f.fd, 0644) == 0 && toutEcrire(f.fd, contenu);
-    const bool ferme = ::close(f.fd) == 0;
+bool Dossier::ecrireAtomique(const std::string& nom, std::string_view contenu) const {
+    std::string provisoire;
+    int fd = -1;
+    for (int essai = 0; essai < 8 && fd < 0; ++essai) {
+        provisoire = nomProvisoire();
+        fd = ::openat(fd_, provisoire.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    Fd f(fd);
+    // The technician reads through the folder's group; a folder without setgid would
+    // otherwise give the file our own group. Not being in that group leaves ours.
+    struct stat st {};
+    if (::fstat(f.fd, &st) == 0 && st.st_gid != gid_) {
+        [[maybe_unused]] const int r = ::fchown(f.fd, static_cast<uid_t>(-1), gid_);
+    }
+    bool ok = ::fchmod(f.fd, 0640) == 0 && toutEcrire(f.fd, contenu);
+    ok = ::close(f.fd) == 0 && ok;
     f.fd = -1;
-    if (ecrit && ferme && ::rename(modele.c_str(), (dossier + "/" + nom).c_str()) == 0) return true;
-    ::unlink(modele.c_str());
+    if (ok && ::renameat(fd_, provisoire.c_str(), fd_, nom.c_str()) == 0) return true;
+    ::unlinkat(fd_, provisoire.c_str(), 0);
     return false;
+}
+
+std::string expliquer(Verdict v, const std::string& chemin) {
+    const std::string d = "le dossier « " + chemin + " » ";
+    switch (v) {
+        case Verdict::Sur: return {};
+        case Verdict::Absent: return d + "n’existe pas encore";
+        case Verdict::Lien: return d + "est un lien : aucune demande n’y sera prise";
+        case Verdict::PasAMoi: return d + "appartient à un autre compte : aucune demande n’y sera prise";
+        case Verdict::OuvertAuxAutres: return d + "est ouvert à d’autres comptes : aucune demande n’y sera prise";
+        case Verdict::GroupeEtranger:
+            return d + "est partagé avec un groupe autre que celui du technicien : aucune demande n’y sera prise";
+    }
+    return {};
 }
 
 }  // namespace vimba::dossier

@@ -1,24 +1,70 @@
 #pragma once
-// File operations on the request folder. Nothing is followed through a symbolic link:
-// every entry is opened relative to the folder with O_NOFOLLOW.
+// The request folder, trusted only as the session makes it: opened once without
+// following a link, every entry then reached through that descriptor. Shared by the
+// agent, the screenshots and the stream server; safe on any thread.
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vimba::dossier {
 
-// Names in the folder, or none when it cannot be listed.
-std::optional<std::vector<std::string>> lister(const std::string& dossier);
+// The account the technician's requests arrive as (through the SSH gate).
+inline constexpr const char* compteTechnicien = "vimba-technicien";
 
-enum class Lecture { Lue, Absente, PasUnFichier, Illisible };
-// Reads a regular file whole without blocking on FIFOs or devices.
-Lecture lireFichier(const std::string& dossier, const std::string& nom, std::string& contenu);
+struct Technicien {
+    uid_t uid;
+    gid_t gid;  // its primary group, the one the session gives the folder
+};
+// Looked up each time: the session may create the account after we start.
+std::optional<Technicien> technicien();
 
-bool supprimer(const std::string& dossier, const std::string& nom);
-// Removes whatever the entry is (file, link, FIFO, empty directory).
-bool retirer(const std::string& dossier, const std::string& nom);
-// Writes through a hidden temporary name, then renames onto nom (replacing a link, never
-// writing through it), so that a reader sees the whole text or nothing.
-bool ecrireAtomique(const std::string& dossier, const std::string& nom, const std::string& contenu);
+// Whether a uid may hand us requests or watch the stream: ours or the technician's.
+bool compteDeLaSession(uid_t uid);
+
+enum class Verdict {
+    Sur,             // ours, closed to others, group only the technician's
+    Absent,          // missing, or not a folder
+    Lien,            // a symbolic link in its place
+    PasAMoi,         // owned by another account
+    OuvertAuxAutres, // others have some access
+    GroupeEtranger,  // the group has access and is not the technician's
+};
+
+enum class Lecture { Lue, Absente, PasUnFichier, Etrangere, Illisible };
+
+class Dossier {
+public:
+    // The folder when it can be trusted; `verdict` says why not otherwise.
+    static std::optional<Dossier> ouvrir(const std::string& chemin, Verdict* verdict = nullptr);
+
+    Dossier(Dossier&& autre) noexcept : fd_(autre.fd_), gid_(autre.gid_) { autre.fd_ = -1; }
+    Dossier& operator=(Dossier&&) = delete;
+    Dossier(const Dossier&) = delete;
+    ~Dossier();
+
+    // Names in the folder, or none when it cannot be listed.
+    std::optional<std::vector<std::string>> lister() const;
+    // Reads a regular file whole without blocking on FIFOs or devices; a file of an
+    // account outside the session, or with other hard links, is Etrangere.
+    Lecture lire(const std::string& nom, std::string& contenu) const;
+    bool existe(const std::string& nom) const;
+    bool supprimer(const std::string& nom) const;
+    // Removes whatever the entry is (file, link, FIFO, empty directory).
+    bool retirer(const std::string& nom) const;
+    // A fresh file under a hidden random name (mode 0640, the folder's group, never
+    // through a link), renamed onto nom once whole; replaces a link, never writes through it.
+    bool ecrireAtomique(const std::string& nom, std::string_view contenu) const;
+
+private:
+    Dossier(int fd, gid_t gid) : fd_(fd), gid_(gid) {}
+    int fd_;
+    gid_t gid_;
+};
+
+// French sentence for a folder that is not trusted, for the agent's start.
+std::string expliquer(Verdict v, const std::string& chemin);
 
 }  // namespace vimba::dossier

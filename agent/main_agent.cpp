@@ -5,8 +5,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "agent/agent.h"
+#include "agent/dossier.h"
 #include "agent/fabrique.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +26,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vimba-agent : aucun affichage X (DISPLAY) n’est joignable\n");
         return 1;
     }
+    // Said once: the poll itself stays silent, as the channel is.
+    const std::string chemin = dossier ? dossier : "/tmp/vimba-sos";
+    vimba::dossier::Verdict verdict{};
+    if (!vimba::dossier::Dossier::ouvrir(chemin, &verdict) && verdict != vimba::dossier::Verdict::Absent)
+        std::fprintf(stderr, "vimba-agent : %s\n", vimba::dossier::expliquer(verdict, chemin).c_str());
     vimba::Agent& a = dossier ? *new vimba::Agent(vimba::servicesDuSysteme(dossier), dossier) : vimba::agent();
     GMainLoop* boucle = g_main_loop_new(nullptr, FALSE);
     auto arret = [](gpointer p) -> gboolean {

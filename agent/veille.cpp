@@ -10,7 +10,7 @@ namespace vimba {
 
 namespace {
 constexpr std::uint32_t evenements = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE | IN_DELETE | IN_ATTRIB |
-                                     IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+                                     IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 }
 
 VeilleDossier::VeilleDossier(std::string dossier, std::function<void()> auReveil)

@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 
+#include "agent/dossier.h"
 #include "agent/fabrique.h"
 
 namespace vimba::photo {
@@ -78,6 +80,33 @@ bool existe(const std::string& chemin) {
     return ::lstat(chemin.c_str(), &s) == 0;
 }
 
+bool existeDans(const std::string& dossier, const std::string& nom) {
+    const auto d = dossier::Dossier::ouvrir(dossier);
+    return d && d->existe(nom);
+}
+
+// The whole file, when it is a regular one of some size.
+std::optional<std::string> lireTout(const std::string& chemin) {
+    const int fd = ::open(chemin.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat s;
+    std::optional<std::string> r;
+    if (::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && s.st_size > 0) {
+        std::string t(static_cast<std::size_t>(s.st_size), '\0');
+        std::size_t lu = 0;
+        while (lu < t.size()) {
+            const ssize_t k = ::read(fd, t.data() + lu, t.size() - lu);
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) break;
+            lu += static_cast<std::size_t>(k);
+        }
+        t.resize(lu);
+        if (!t.empty()) r = std::move(t);
+    }
+    ::close(fd);
+    return r;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> jpeg(const Image& image) {
@@ -92,27 +121,10 @@ std::optional<std::vector<std::uint8_t>> jpeg(const Image& image) {
 }
 
 bool ecrireAtomique(const std::string& dossier, const std::string& nom, const void* octets, std::size_t n) {
-    const std::string provisoire = dossier + "/." + nom + "." + std::to_string(::getpid()) + ".tmp";
-    ::unlink(provisoire.c_str());
-    const int fd = ::open(provisoire.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const auto* p = static_cast<const char*>(octets);
-    std::size_t reste = n;
-    bool ok = true;
-    while (ok && reste > 0) {
-        const ssize_t ecrit = ::write(fd, p, reste);
-        if (ecrit < 0 && errno == EINTR) continue;
-        ok = ecrit > 0;
-        if (ok) {
-            p += ecrit;
-            reste -= static_cast<std::size_t>(ecrit);
-        }
-    }
-    ok = ::close(fd) == 0 && ok;
-    // rename replaces a link planted under the final name instead of following it.
-    if (ok) ok = ::rename(provisoire.c_str(), (dossier + "/" + nom).c_str()) == 0;
-    if (!ok) ::unlink(provisoire.c_str());
-    return ok;
+    // Through the trusted folder's descriptor: a link planted under the temporary or the
+    // final name is replaced or refused, never written through.
+    const auto d = dossier::Dossier::ouvrir(dossier);
+    return d && d->ecrireAtomique(nom, std::string_view(static_cast<const char*>(octets), n));
 }
 
 std::vector<Outil> outilsDuSysteme() {
@@ -141,7 +153,7 @@ std::string Photographe::capturer() {
     const std::uint64_t e = empreinte(octets->data(), octets->size());
     // The fingerprint only stands for a picture still there: once "vue.jpg" is gone (the
     // agent stopped), the same screen is written again.
-    if (e == empreinte_ && existe(dossier_ + "/vue.jpg")) return "ok inchange";
+    if (e == empreinte_ && existeDans(dossier_, "vue.jpg")) return "ok inchange";
     empreinte_ = e;
     if (!ecrireAtomique(dossier_, "vue.jpg", octets->data(), octets->size())) return "erreur écriture image";
     return "ok vue " + std::to_string(octets->size());
@@ -165,8 +177,19 @@ bool lancer(const std::vector<std::string>& arguments) {
 }  // namespace
 
 std::string Photographe::capturerParOutils() {
-    const std::string brut = dossier_ + "/brut.png";
-    ::unlink(brut.c_str());
+    // The tools write by path, so they write into a private folder of ours; only the
+    // finished picture enters the shared one, through its descriptor.
+    gchar* prive = g_dir_make_tmp("vimba-vue-XXXXXX", nullptr);
+    if (!prive) return "erreur capture impossible";
+    const std::string atelier = prive;
+    g_free(prive);
+    const std::string brut = atelier + "/brut.png";
+    const std::string reduit = atelier + "/vue.jpg";
+    auto nettoyer = [&] {
+        ::unlink(brut.c_str());
+        ::unlink(reduit.c_str());
+        ::rmdir(atelier.c_str());
+    };
     for (const auto& outil : outils_) {
         std::vector<std::string> args = outil.arguments;
         for (auto& a : args)
@@ -175,21 +198,18 @@ std::string Photographe::capturerParOutils() {
         if (existe(brut)) break;
         ::unlink(brut.c_str());
     }
-    if (!existe(brut)) return "erreur capture impossible";
+    if (!existe(brut)) {
+        nettoyer();
+        return "erreur capture impossible";
+    }
     const auto [largeur, hauteur] = ecran_->taille();
     if (largeur > 0 && hauteur > 0) ecrireTaille(dossier_, largeur, hauteur);
-    // Converted under a name of our own, then renamed: the technician never reads half a picture.
-    const std::string provisoire = dossier_ + "/.vue.jpg." + std::to_string(::getpid()) + ".outil";
-    ::unlink(provisoire.c_str());
-    lancer({"convert", brut, "-resize", "1440x1440>", "-quality", std::to_string(qualite), "jpeg:" + provisoire});
-    ::unlink(brut.c_str());
-    struct stat s;
-    if (::lstat(provisoire.c_str(), &s) != 0 || !S_ISREG(s.st_mode) || s.st_size <= 0 ||
-        ::rename(provisoire.c_str(), (dossier_ + "/vue.jpg").c_str()) != 0) {
-        ::unlink(provisoire.c_str());
-        return "erreur réduction impossible";
-    }
-    return "ok vue " + std::to_string(s.st_size) + " (par les outils du système)";
+    lancer({"convert", brut, "-resize", "1440x1440>", "-quality", std::to_string(qualite), "jpeg:" + reduit});
+    const auto image = lireTout(reduit);
+    nettoyer();
+    if (!image) return "erreur réduction impossible";
+    if (!ecrireAtomique(dossier_, "vue.jpg", image->data(), image->size())) return "erreur écriture image";
+    return "ok vue " + std::to_string(image->size()) + " (par les outils du système)";
 }
 
 }  // namespace vimba::photo

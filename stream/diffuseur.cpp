@@ -13,10 +13,12 @@
 #include <mutex>
 #include <thread>
 
+#include "agent/dossier.h"
 #include "agent/fabrique.h"
 #include "agent/linux/ecran_x11.h"
 #include "stream/capteur_x11.h"
 #include "stream/format.h"
+#include "stream/proprietaire.h"
 
 namespace vimba::flux {
 
@@ -26,16 +28,22 @@ bool pairAccepte(const std::string& t) {
     return t.rfind("127.0.0.1", 0) == 0 || t == "::1" || t.rfind("localhost", 0) == 0;
 }
 
+bool compteAccepte(int connexion) {
+    const auto uid = proprietaireDuPair(connexion);
+    return uid && dossier::compteDeLaSession(*uid);
+}
+
 namespace {
 
-// Whole new file in place of the old one; failures are ignored.
-void ecrireAtomique(const std::string& chemin, const std::string& contenu) {
-    const std::string temp = chemin + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    const bool ok = ::write(fd, contenu.data(), contenu.size()) == static_cast<ssize_t>(contenu.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok || std::rename(temp.c_str(), chemin.c_str()) != 0) ::unlink(temp.c_str());
+// flux.port, whole, through the trusted folder's descriptor; failures are ignored.
+void ecrirePort(const std::string& dossier, const std::string& contenu) {
+    if (const auto d = dossier::Dossier::ouvrir(dossier)) d->ecrireAtomique("flux.port", contenu);
+}
+
+// A stale port would let any process that listens there next pose as the stream.
+void retirerPort(const std::string& dossier) {
+    if (dossier.empty()) return;
+    if (const auto d = dossier::Dossier::ouvrir(dossier)) d->supprimer("flux.port");
 }
 
 std::string texteDuPair(const tcp::endpoint& e) {
@@ -71,6 +79,8 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
     std::string moteurDemande = "h264";
     std::string dossier;
     std::unique_ptr<tcp::acceptor> ecouteur;
+    std::unique_ptr<asio::steady_timer> reveil;
+    std::chrono::milliseconds repos{0};
     std::shared_ptr<tcp::socket> lien;
     std::deque<std::shared_ptr<std::vector<std::uint8_t>>> file;
     bool ecriture = false;
@@ -179,29 +189,46 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
         }
         if (!ec) a->listen(asio::socket_base::max_listen_connections, ec);
         if (ec) {
-            ecrireAtomique(dossier + "/flux.port", "0\n");
+            ecrirePort(dossier, "0\n");
             return;
         }
         const auto port = a->local_endpoint(ec).port();
         ecouteur = std::move(a);
         portPublie = port;
-        ecrireAtomique(dossier + "/flux.port", std::to_string(port) + "\n");
+        ecrirePort(dossier, std::to_string(port) + "\n");
         attendre();
     }
     void attendre() {
         if (!ecouteur) return;
         std::weak_ptr<Coeur> faible = weak_from_this();
-        ecouteur->async_accept([faible](const std::error_code& ec, tcp::socket s) {
+        ecouteur->async_accept([faible, a = ecouteur.get()](const std::error_code& ec, tcp::socket s) {
             auto c = faible.lock();
-            if (!c || ec == asio::error::operation_aborted) return;
-            if (!ec) c->accepter(std::make_shared<tcp::socket>(std::move(s)));
+            if (!c || ec == asio::error::operation_aborted || c->ecouteur.get() != a) return;
+            if (ec) {
+                c->reposer();
+                return;
+            }
+            c->repos = std::chrono::milliseconds(0);
+            c->accepter(std::make_shared<tcp::socket>(std::move(s)));
+            c->attendre();
+        });
+    }
+    // A persistent accept error (no descriptor left) would spin the thread if re-armed
+    // at once: wait 100 ms, doubling up to 1 s, until an accept succeeds.
+    void reposer() {
+        repos = std::clamp(repos * 2, std::chrono::milliseconds(100), std::chrono::milliseconds(1000));
+        reveil = std::make_unique<asio::steady_timer>(io, repos);
+        std::weak_ptr<Coeur> faible = weak_from_this();
+        reveil->async_wait([faible, t = reveil.get()](const std::error_code& ec) {
+            auto c = faible.lock();
+            if (ec || !c || c->reveil.get() != t) return;
             c->attendre();
         });
     }
     void accepter(std::shared_ptr<tcp::socket> s) {
         std::error_code ec;
         const auto pair = s->remote_endpoint(ec);
-        if (ec || !pairAccepte(texteDuPair(pair))) {
+        if (ec || !pairAccepte(texteDuPair(pair)) || !compteAccepte(s->native_handle())) {
             s->close(ec);
             return;
         }
@@ -319,6 +346,9 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
             ecouteur->close(ec);
         }
         ecouteur.reset();
+        reveil.reset();
+        repos = std::chrono::milliseconds(0);
+        retirerPort(dossier);
         grilleLargeur = grilleHauteur = 0;
         portPublie = 0;
         enVol_ = 0;

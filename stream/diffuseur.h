@@ -15,6 +15,9 @@ namespace vimba::flux {
 
 // Whether a peer's address text is accepted: loopback only, by its text.
 bool pairAccepte(const std::string& texte);
+// Whether the account owning a loopback connection's far end is the session's: ours or
+// the technician's. Any other local account is refused like a remote peer.
+bool compteAccepte(int connexion);
 
 class Diffuseur final : public Diffusion {
 public:

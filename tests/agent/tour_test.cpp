@@ -123,7 +123,67 @@ TEST_F(Tour, ReplyReplacesAPlantedLinkInsteadOfWritingThroughIt) {
     EXPECT_EQ(lire("victime"), "intact");
     EXPECT_FALSE(fs::is_symlink(dossier / "reponse-1"));
     EXPECT_EQ(lire("reponse-1"), "ok ecran=1 agir=1 devant=?");
-    EXPECT_EQ(fs::status(dossier / "reponse-1").permissions() & fs::perms::others_read, fs::perms::others_read);
+    EXPECT_EQ(fs::status(dossier / "reponse-1").permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// Served or not, judged by whether a planted request gets its reply; an untrusted folder
+// is not touched at all.
+TEST_F(Tour, ServesOnlyAFolderAsTheSessionMakesIt) {
+    const bool root = ::geteuid() == 0;
+    const fs::path vrai = dossier.string() + "-vrai";
+    fs::create_directory(vrai);
+    struct Cas {
+        const char* quoi;
+        mode_t mode;
+        bool lien;
+        uid_t proprietaire;  // -1: ours
+        bool servi;
+    };
+    const Cas cas[] = {
+        {"private to us", 0700, false, static_cast<uid_t>(-1), true},
+        {"others may enter", 0701, false, static_cast<uid_t>(-1), false},
+        {"others may read", 0704, false, static_cast<uid_t>(-1), false},
+        {"shared with our own group, not the technician's", 0770, false, static_cast<uid_t>(-1), false},
+        {"setgid, still our own group", 02750, false, static_cast<uid_t>(-1), false},
+        {"a link to a private folder", 0700, true, static_cast<uid_t>(-1), false},
+        {"owned by another account", 0700, false, 54321, false},
+    };
+    for (const auto& c : cas) {
+        if (c.proprietaire != static_cast<uid_t>(-1) && !root) continue;
+        SCOPED_TRACE(c.quoi);
+        const fs::path cible = c.lien ? vrai : dossier;
+        ASSERT_EQ(::chmod(cible.c_str(), c.mode), 0);
+        ASSERT_EQ(::chown(cible.c_str(), c.proprietaire, static_cast<gid_t>(-1)), 0);
+        if (c.lien) {
+            fs::remove_all(dossier);
+            fs::create_directory_symlink(vrai, dossier);
+        }
+        poser("demande-1", "etat");
+        agent->tour();
+        EXPECT_EQ(fs::exists(cible / "reponse-1"), c.servi);
+        EXPECT_EQ(fs::exists(cible / "demande-1"), !c.servi);
+        agent->stopper();
+        EXPECT_EQ(fs::exists(cible / "demande-1"), !c.servi) << "stopper leaves an untrusted folder alone";
+        fs::remove_all(cible);
+        fs::remove(dossier);
+        fs::create_directory(dossier);
+        fs::create_directory(vrai);
+        ::chmod(dossier.c_str(), 0700);
+    }
+    fs::remove_all(vrai);
+}
+
+TEST_F(Tour, RequestsFromOutsideTheSessionAreDroppedUnanswered) {
+    poser("a-moi", "etat");
+    fs::create_hard_link(dossier / "a-moi", dossier / "demande-1");  // another file of ours in disguise
+    if (::geteuid() == 0) {
+        poser("demande-2", "etat");
+        ASSERT_EQ(::chown((dossier / "demande-2").c_str(), 54321, 54321), 0);  // an account outside the session
+    }
+    poser("demande-3", "etat");
+    agent->tour();
+    EXPECT_EQ(contenu(), (std::set<std::string>{"a-moi", "reponse-3"}));
+    EXPECT_EQ(lire("a-moi"), "etat");
 }
 
 TEST_F(Tour, MissingFolderOrFileInsteadOfFolderDoesNothing) {

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Through the real channel: the agent answers "flux", the viewer gets pictures and
-# heartbeats, "flux-stop" closes the stream and leaves "flux.port".
+# heartbeats, "flux-stop" closes the stream and removes "flux.port".
 set -u
 B=$1
 D=$(mktemp -d)
@@ -21,7 +21,7 @@ grep -qE 'pointeur [0-9]+ [0-9]+' "$D/stats" || echec "pas de pointeur"
 
 R=$("$B/tools/vimba-demande" --dossier "$D" 'flux-stop')
 [[ $R == "ok flux arrêté" ]] || echec "flux-stop : « $R »"
-[[ $(cat "$D/flux.port") == "$PORT" ]] || echec "flux.port changé"
+[[ -e $D/flux.port ]] && echec "flux.port laissé après l’arrêt"
 "$B/tools/voir/vimba-voir" --port "$PORT" --duree 1 2>/dev/null && echec "toujours à l’écoute"
 # Stopping the agent closes the stream too.
 R=$("$B/tools/vimba-demande" --dossier "$D" 'flux 1024 45 tuiles')

@@ -260,7 +260,7 @@ TEST_F(Flux, SansSourceLeMoteurQuiInterrogeToutesLes40ms) {
     EXPECT_GT(v.nombreF(false), 0u);  // the still screen still gets its F on every tick
 }
 
-TEST_F(Flux, ArreterFermeToutEtGardeLeFichier) {
+TEST_F(Flux, ArreterFermeToutEtRetireLeFichier) {
     Diffuseur d(creerCapteurX11, saisieX11());
     d.demarrer(dossier.chemin, 1440, 45, "tuiles");
     const auto port = attendrePort(d);
@@ -269,7 +269,7 @@ TEST_F(Flux, ArreterFermeToutEtGardeLeFichier) {
     d.arreter();
     EXPECT_EQ(d.port(), 0);
     EXPECT_EQ(d.moteurActif(), "aucun");
-    EXPECT_EQ(dossier.portEcrit(), std::to_string(port) + "\n");
+    EXPECT_FALSE(std::ifstream(dossier.chemin + "/flux.port").is_open()) << "a stale port must not outlive the stream";
     EXPECT_TRUE(v.jusqua([&] { return v.ferme; }, 3));
     // Nobody listens any more.
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
