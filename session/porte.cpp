@@ -89,7 +89,7 @@ Ouverture ouvrirFichier(const std::string& dossier, const std::string& nom, int&
     return Ouverture::Ouvert;
 }
 
-int demande(const std::string& dossier) {
+int demande(const std::string& dossier, std::chrono::milliseconds attentePrise) {
     std::string texte;
     char tampon[65536];
     for (;;) {
@@ -107,7 +107,7 @@ int demande(const std::string& dossier) {
     }
     // A request may run long once the agent has it (typing a long text); an agent that
     // never takes it is reported after 10 s.
-    const auto r = vimba::canal::demander(dossier, texte, {std::chrono::seconds(10), std::chrono::seconds(180), true});
+    const auto r = vimba::canal::demander(dossier, texte, {attentePrise, std::chrono::seconds(180), true});
     if (r.etat == vimba::canal::Resultat::Etat::Repondue)
         ecrireTout(STDOUT_FILENO, r.texte.data(), r.texte.size());
     else
@@ -209,12 +209,15 @@ int flux(const std::string& dossier) {
 
 int main(int argc, char** argv) {
     std::string dossier = "/tmp/vimba-sos";
+    std::chrono::milliseconds attentePrise{10000};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--dossier" && i + 1 < argc) {
             dossier = argv[++i];
+        } else if (a == "--attente" && i + 1 < argc) {
+            attentePrise = std::chrono::milliseconds(std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: vimba-porte [--dossier DOSSIER]   (la commande vient de SSH_ORIGINAL_COMMAND)\n");
+            std::fprintf(stderr, "usage: vimba-porte [--dossier DOSSIER] [--attente MS]   (la commande vient de SSH_ORIGINAL_COMMAND)\n");
             return 3;
         }
     }
@@ -223,7 +226,7 @@ int main(int argc, char** argv) {
 
     const char* brute = std::getenv("SSH_ORIGINAL_COMMAND");
     const std::vector<std::string> m = mots(brute ? brute : "");
-    if (m.size() == 1 && m[0] == "demande") return demande(dossier);
+    if (m.size() == 1 && m[0] == "demande") return demande(dossier, attentePrise);
     if (m.size() == 1 && m[0] == "flux") return flux(dossier);
     if (m.size() == 2 && m[0] == "lire") {
         for (const char* nom : fichiersLisibles)
