@@ -1,0 +1,51 @@
+#pragma once
+// The service's storage: one narrow interface, two back ends (SQLite for one machine,
+// PostgreSQL for replicas). The service speaks one SQL dialect, the common part of both,
+// with parameters written $1, $2 …. Safe to use from any thread; each transaction runs
+// on a connection of its own.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace vimba::service {
+
+using Valeur = std::variant<std::monostate, int64_t, std::string>;
+// A row read back as text (NULL is nullopt).
+using Ligne = std::vector<std::optional<std::string>>;
+
+// The statements of one transaction. executer returns nullopt when the statement failed;
+// the transaction is then rolled back whatever the function returns.
+class Requete {
+ public:
+  virtual ~Requete() = default;
+  virtual std::optional<std::vector<Ligne>> executer(const std::string& sql,
+                                                     const std::vector<Valeur>& parametres = {}) = 0;
+};
+
+class Base {
+ public:
+  virtual ~Base() = default;
+  // Runs corps in one transaction, committed when it returns true and every statement
+  // succeeded. False when rolled back or when the storage failed (the error is in
+  // derniere_erreur()). Writers are serialised by the back end, so a transaction that
+  // reads then writes sees no concurrent change in between on the rows it writes.
+  virtual bool transaction(const std::function<bool(Requete&)>& corps) = 0;
+  virtual std::string derniere_erreur() const = 0;
+};
+
+// "sqlite:/path/file.db" or a libpq conninfo ("host=… dbname=…", "postgresql://…").
+// lecture_seule opens SQLite without creating or writing anything. Empty on failure, with
+// the reason in erreur.
+std::unique_ptr<Base> ouvrir_base(const std::string& url, bool lecture_seule, std::string& erreur);
+
+std::unique_ptr<Base> ouvrir_sqlite(const std::string& chemin, bool lecture_seule, std::string& erreur);
+std::unique_ptr<Base> ouvrir_postgres(const std::string& conninfo, std::string& erreur);
+
+// Turns a text column into a number, 0 when NULL or malformed.
+int64_t entier(const std::optional<std::string>& texte);
+
+}  // namespace vimba::service
