@@ -18,6 +18,10 @@ inline constexpr int maximumViser = 400;
 struct Infos {
     std::string role;  // in the AX vocabulary, empty when absent
     std::optional<std::string> titre, description, descriptionValeur, valeur;
+    // On screen (showing and visible); true when the toolkit says nothing of it.
+    bool montre = true;
+    bool actif = false;  // the window that has the focus
+    bool modal = false;  // a dialog that holds its parent window
 };
 
 // One accessibility tree. Nodes are handles the tree hands out and keeps alive until it
@@ -31,14 +35,22 @@ public:
     // Frame relative to the main display; zeros where position or size are absent.
     virtual Cadre cadre(Noeud n) = 0;
     virtual std::vector<Noeud> enfants(Noeud n) = 0;
+    // The name of the node that labels this one (a field and the text beside it).
+    virtual std::optional<std::string> etiquette(Noeud n) = 0;
     virtual bool enPanne() const = 0;
 };
 
 // The listed elements, depth first, within the visit, depth and `maximum` bounds,
 // filtered by `motif` (case and diacritics ignored) when it is present and not empty.
+// The window in front comes first, and only what is on screen is walked; with a `motif`
+// that nothing on screen matches, the hidden parts (closed menus, other pages) are too.
 std::vector<Element> elements(Arbre& arbre, const std::optional<std::string>& motif, int maximum);
-// The element `viser` clicks among the matches: a control with a usable frame, else
-// anything with a usable frame.
-std::optional<Element> choisir(const std::vector<Element>& candidats);
+// The element `viser` clicks for `motif`: the best of what is on screen, else of the
+// hidden parts.
+std::optional<Element> viser(Arbre& arbre, const std::string& motif);
+// The best candidate: by rank (the exact name, a name that starts with the motif, one
+// that contains it, a value that contains it), then within a rank a control with a
+// usable frame, else anything with a usable frame.
+std::optional<Element> choisir(const std::vector<Element>& candidats, const std::string& motif);
 
 }  // namespace vimba::lecture

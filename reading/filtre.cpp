@@ -32,4 +32,11 @@ bool Filtre::trouveDans(std::string_view texte) const {
     return plier(texte).find(plie_) != std::u16string::npos;
 }
 
+Filtre::Accord Filtre::accord(std::string_view texte) const {
+    const std::u16string t = plier(texte);
+    if (t == plie_) return Accord::Egal;
+    if (t.starts_with(plie_)) return Accord::Debut;
+    return t.find(plie_) != std::u16string::npos ? Accord::Dedans : Accord::Aucun;
+}
+
 }  // namespace vimba::lecture

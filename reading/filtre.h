@@ -10,6 +10,9 @@ class Filtre {
 public:
     explicit Filtre(std::string_view motif);
     bool trouveDans(std::string_view texte) const;
+    // How the folded text holds the motif.
+    enum class Accord { Egal, Debut, Dedans, Aucun };
+    Accord accord(std::string_view texte) const;
     bool vide() const { return plie_.empty(); }
 
     // Decomposed, marks removed, case folded: the form both sides are compared in.

@@ -1,5 +1,7 @@
 // The walk: bounded three ways, labels chosen title first, frames read only for nodes
-// that can be listed.
+// that can be listed. What is on screen comes first: the window in front before the
+// others, and hidden subtrees (closed menus, pages behind a tab) only when asked for.
+#include <algorithm>
 #include <memory>
 
 #include "reading/arbre.h"
@@ -9,25 +11,50 @@ namespace vimba::lecture {
 
 namespace {
 
+// Controls that a separate label may name. Cells and rows are left out: tables have many,
+// and their text is their name.
+bool nommeParEtiquette(const std::string& role) {
+    return Element{role, "", "", {}, 0}.agissable() && role != "AXStaticText" && role != "AXCell" && role != "AXRow";
+}
+
 struct Marche {
     Arbre& arbre;
     std::size_t maximum;
     const Filtre* filtre;
+    bool cachesAussi;  // enter subtrees that are not on screen
     int vus = 0;
     std::vector<Element> dans;
+    bool cachesLaisses = false;  // a hidden subtree was passed by
 
-    void parcourir(Arbre::Noeud noeud, std::int64_t profondeur) {
-        if (vus >= limiteVisites || arbre.enPanne()) return;
-        if (dans.size() >= maximum || profondeur >= limiteProfondeur) return;
+    bool plein(std::int64_t profondeur) const { return dans.size() >= maximum || profondeur >= limiteProfondeur; }
+
+    std::optional<Infos> lire(Arbre::Noeud noeud) {
+        if (vus >= limiteVisites || arbre.enPanne()) return std::nullopt;
         ++vus;
         Infos i = arbre.infos(noeud);
-        if (arbre.enPanne()) return;
+        if (arbre.enPanne()) return std::nullopt;
+        return i;
+    }
+
+    void parcourir(Arbre::Noeud noeud, std::int64_t profondeur, std::optional<Infos> lu = std::nullopt) {
+        if (plein(profondeur) || arbre.enPanne()) return;
+        if (!lu && !(lu = lire(noeud))) return;
+        Infos& i = *lu;
+        // The application itself never shows; what it holds may.
+        if (profondeur > 0 && !i.montre && !cachesAussi) {
+            cachesLaisses = true;
+            return;
+        }
         std::string nom;
         for (const auto* t : {&i.titre, &i.description, &i.descriptionValeur})
             if (*t && !(*t)->empty()) {
                 nom = **t;
                 break;
             }
+        if (nom.empty() && nommeParEtiquette(i.role)) {
+            nom = arbre.etiquette(noeud).value_or("");
+            if (arbre.enPanne()) return;
+        }
         std::string valeur = i.valeur.value_or("");
         if (!i.role.empty() && (!nom.empty() || !valeur.empty())) {
             const Cadre c = arbre.cadre(noeud);
@@ -35,9 +62,50 @@ struct Marche {
             if (!filtre || filtre->trouveDans(nom) || filtre->trouveDans(valeur))
                 dans.push_back(Element{std::move(i.role), std::move(nom), std::move(valeur), c, profondeur});
         }
-        for (Arbre::Noeud enfant : arbre.enfants(noeud)) parcourir(enfant, profondeur + 1);
+        const auto enfants = arbre.enfants(noeud);
+        if (profondeur == 0)
+            parcourirFenetres(enfants);
+        else
+            for (Arbre::Noeud enfant : enfants) parcourir(enfant, profondeur + 1);
+    }
+
+    // The application's windows: a modal dialog first, then the active window, then the
+    // rest in the toolkit's order.
+    void parcourirFenetres(const std::vector<Arbre::Noeud>& fenetres) {
+        struct Lue {
+            Arbre::Noeud noeud;
+            Infos infos;
+            int rang;
+        };
+        std::vector<Lue> lues;
+        for (Arbre::Noeud f : fenetres) {
+            if (plein(1)) return;
+            auto i = lire(f);
+            if (!i) break;
+            const int rang = i->modal && i->montre ? 0 : i->actif ? 1 : 2;
+            lues.push_back({f, std::move(*i), rang});
+        }
+        std::stable_sort(lues.begin(), lues.end(), [](const Lue& a, const Lue& b) { return a.rang < b.rang; });
+        for (auto& l : lues) parcourir(l.noeud, 1, std::move(l.infos));
     }
 };
+
+// The elements, and whether hidden subtrees were left out.
+std::pair<std::vector<Element>, bool> marcher(Arbre& arbre, const Filtre* filtre, int maximum, bool cachesAussi) {
+    Marche m{arbre, static_cast<std::size_t>(maximum), filtre, cachesAussi, 0, {}, false};
+    m.parcourir(arbre.racine(), 0);
+    return {std::move(m.dans), m.cachesLaisses};
+}
+
+int rang(const Element& e, const Filtre& f) {
+    switch (f.accord(e.nom)) {
+        case Filtre::Accord::Egal: return 0;
+        case Filtre::Accord::Debut: return 1;
+        case Filtre::Accord::Dedans: return 2;
+        case Filtre::Accord::Aucun: break;
+    }
+    return f.trouveDans(e.valeur) ? 3 : 4;
+}
 
 }  // namespace
 
@@ -45,17 +113,33 @@ std::vector<Element> elements(Arbre& arbre, const std::optional<std::string>& mo
     if (maximum <= 0) return {};
     std::unique_ptr<Filtre> filtre;
     if (motif && !motif->empty()) filtre = std::make_unique<Filtre>(*motif);
-    Marche m{arbre, static_cast<std::size_t>(maximum), filtre.get(), 0, {}};
-    m.parcourir(arbre.racine(), 0);
-    return std::move(m.dans);
+    auto [l, caches] = marcher(arbre, filtre.get(), maximum, false);
+    if (l.empty() && filtre && caches && !arbre.enPanne()) l = marcher(arbre, filtre.get(), maximum, true).first;
+    return l;
 }
 
-std::optional<Element> choisir(const std::vector<Element>& candidats) {
+std::optional<Element> viser(Arbre& arbre, const std::string& motif) {
+    const Filtre filtre(motif);
+    const auto [l, caches] = marcher(arbre, &filtre, maximumViser, false);
+    if (auto e = choisir(l, motif)) return e;
+    if (!caches || arbre.enPanne()) return std::nullopt;
+    return choisir(marcher(arbre, &filtre, maximumViser, true).first, motif);
+}
+
+std::optional<Element> choisir(const std::vector<Element>& candidats, const std::string& motif) {
+    const Filtre filtre(motif);
+    std::vector<int> rangs;
+    rangs.reserve(candidats.size());
+    for (const auto& e : candidats) rangs.push_back(rang(e, filtre));
     const auto utilisable = [](const Element& e) { return e.cadre.largeur > 1.0 && e.cadre.hauteur > 1.0; };
-    for (const auto& e : candidats)
-        if (e.agissable() && e.role != "AXStaticText" && utilisable(e)) return e;
-    for (const auto& e : candidats)
-        if (utilisable(e)) return e;
+    for (int r = 0; r < 4; ++r) {
+        for (std::size_t i = 0; i < candidats.size(); ++i) {
+            const Element& e = candidats[i];
+            if (rangs[i] == r && e.agissable() && e.role != "AXStaticText" && utilisable(e)) return e;
+        }
+        for (std::size_t i = 0; i < candidats.size(); ++i)
+            if (rangs[i] == r && utilisable(candidats[i])) return candidats[i];
+    }
     return std::nullopt;
 }
 

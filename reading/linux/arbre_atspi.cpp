@@ -66,12 +66,9 @@ bool roleCoche(unsigned r) {
            r == ATSPI_ROLE_CHECK_MENU_ITEM || r == ATSPI_ROLE_RADIO_MENU_ITEM;
 }
 
-// Roles whose reading depends on a state: checked or not, one line or several.
-bool roleAEtat(unsigned r) { return r == ATSPI_ROLE_TEXT || roleCoche(r); }
-
 bool etat(const std::uint32_t (&etats)[2], AtspiStateType e) { return (etats[e / 32] >> (e % 32)) & 1; }
 
-enum class Sorte { Indice, Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre };
+enum class Sorte { Indice, Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre, Relations, NomEtiquette };
 
 // Above this many children, a child's reference is asked for only when the walk gets near
 // it: GTK3 containers answer for each child in time proportional to their size, so a
@@ -115,10 +112,14 @@ public:
         Donnees& e = noeuds_[n];
         Infos r;
         // GTK gives entries the text role; a single line is what the technician calls a field.
-        r.role = e.role == ATSPI_ROLE_TEXT && e.uneLigne ? "AXTextField" : roleAX(e.role);
+        r.role = e.role == ATSPI_ROLE_TEXT && etat(e.etats, ATSPI_STATE_SINGLE_LINE) ? "AXTextField" : roleAX(e.role);
         r.titre = e.nom;
         r.description = e.description;
-        r.valeur = e.valeur ? e.valeur : e.coche;
+        r.valeur = e.valeur;
+        if (!r.valeur && e.etatLu && roleCoche(e.role)) r.valeur = etat(e.etats, ATSPI_STATE_CHECKED) ? "1" : "0";
+        r.montre = !e.etatLu || (etat(e.etats, ATSPI_STATE_SHOWING) && etat(e.etats, ATSPI_STATE_VISIBLE));
+        r.actif = etat(e.etats, ATSPI_STATE_ACTIVE);
+        r.modal = etat(e.etats, ATSPI_STATE_MODAL);
         return r;
     }
 
@@ -134,6 +135,20 @@ public:
         return noeuds_[n].enfants;
     }
 
+    std::optional<std::string> etiquette(Noeud n) override {
+        lancer(n);
+        attendre(n);
+        Donnees& d = noeuds_[n];
+        if (!d.etiquetteLancee && !panne_) {
+            d.etiquetteLancee = true;
+            g_main_context_push_thread_default(ctx_);
+            appeler(n, Sorte::Relations, "org.a11y.atspi.Accessible", "GetRelationSet", nullptr, "(a(ua(so)))");
+            g_main_context_pop_thread_default(ctx_);
+            attendre(n);
+        }
+        return noeuds_[n].etiquette;
+    }
+
     bool enPanne() const override { return panne_; }
 
 private:
@@ -146,8 +161,9 @@ private:
         bool lance = false, cadreLance = false;
         int attendus = 0;
         unsigned role = 0;
-        bool aValeur = false, aTexte = false, aComposant = false, uneLigne = false;
-        std::optional<std::string> nom, description, valeur, coche;
+        bool aValeur = false, aTexte = false, aComposant = false, etatLu = false, etiquetteLancee = false;
+        std::uint32_t etats[2] = {0, 0};
+        std::optional<std::string> nom, description, valeur, etiquette;
         std::vector<Noeud> enfants;
         Cadre cadre;
     };
@@ -161,10 +177,14 @@ private:
     // Asks object `objet` (the node itself unless told) on behalf of node n.
     void appeler(Noeud n, Sorte sorte, const char* interface, const char* methode, GVariant* args, const char* type,
                  Noeud objet = aucun) {
+        const Donnees& d = noeuds_[objet == aucun ? n : objet];
+        appeler(n, sorte, d.bus, d.chemin, interface, methode, args, type);
+    }
+    void appeler(Noeud n, Sorte sorte, const std::string& bus, const std::string& chemin, const char* interface,
+                 const char* methode, GVariant* args, const char* type) {
         ++noeuds_[n].attendus;
         ++enVol_;
-        const Donnees& d = noeuds_[objet == aucun ? n : objet];
-        g_dbus_connection_call(bus_, d.bus.c_str(), d.chemin.c_str(), interface, methode, args, G_VARIANT_TYPE(type),
+        g_dbus_connection_call(bus_, bus.c_str(), chemin.c_str(), interface, methode, args, G_VARIANT_TYPE(type),
                                G_DBUS_CALL_FLAGS_NO_AUTO_START, delai_, annuler_, &ArbreAtspi::recu,
                                new Appel{this, n, sorte});
     }
@@ -186,6 +206,8 @@ private:
     // The node's own attributes; its children once their number is known.
     void demander(Noeud n) {
         appeler(n, Sorte::Role, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)");
+        // Every node's states: on screen or not, and for windows, which one is in front.
+        appeler(n, Sorte::Etat, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
         appeler(n, Sorte::Proprietes, "org.freedesktop.DBus.Properties", "GetAll",
                 g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})");
         appeler(n, Sorte::Interfaces, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)");
@@ -243,11 +265,6 @@ private:
                 guint32 r = 0;
                 g_variant_get(v, "(u)", &r);
                 noeuds_[n].role = r;
-                if (roleAEtat(r)) {
-                    g_main_context_push_thread_default(ctx_);
-                    appeler(n, Sorte::Etat, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
-                    g_main_context_pop_thread_default(ctx_);
-                }
                 break;
             }
             case Sorte::Proprietes: {
@@ -326,12 +343,43 @@ private:
             case Sorte::Etat: {
                 GVariantIter* it = nullptr;
                 guint32 mot = 0, i = 0;
-                std::uint32_t etats[2] = {0, 0};
+                Donnees& d = noeuds_[n];
                 g_variant_get(v, "(au)", &it);
-                while (i < 2 && g_variant_iter_next(it, "u", &mot)) etats[i++] = mot;
+                while (i < 2 && g_variant_iter_next(it, "u", &mot)) d.etats[i++] = mot;
                 g_variant_iter_free(it);
-                if (roleCoche(noeuds_[n].role)) noeuds_[n].coche = etat(etats, ATSPI_STATE_CHECKED) ? "1" : "0";
-                noeuds_[n].uneLigne = etat(etats, ATSPI_STATE_SINGLE_LINE);
+                d.etatLu = true;
+                break;
+            }
+            case Sorte::Relations: {
+                GVariantIter* relations = nullptr;
+                GVariantIter* cibles = nullptr;
+                guint32 type = 0;
+                std::string bus, chemin;
+                g_variant_get(v, "(a(ua(so)))", &relations);
+                while (chemin.empty() && g_variant_iter_next(relations, "(ua(so))", &type, &cibles)) {
+                    const gchar *b = nullptr, *c = nullptr;
+                    while (type == ATSPI_RELATION_LABELLED_BY && chemin.empty() && g_variant_iter_next(cibles, "(&s&o)", &b, &c))
+                        if (std::strcmp(c, "/org/a11y/atspi/null")) {
+                            bus = b;
+                            chemin = c;
+                        }
+                    g_variant_iter_free(cibles);
+                }
+                g_variant_iter_free(relations);
+                if (!chemin.empty()) {
+                    g_main_context_push_thread_default(ctx_);
+                    appeler(n, Sorte::NomEtiquette, bus, chemin, "org.freedesktop.DBus.Properties", "Get",
+                            g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Name"), "(v)");
+                    g_main_context_pop_thread_default(ctx_);
+                }
+                break;
+            }
+            case Sorte::NomEtiquette: {
+                GVariant* interne = nullptr;
+                g_variant_get(v, "(v)", &interne);
+                if (g_variant_is_of_type(interne, G_VARIANT_TYPE_STRING) && *g_variant_get_string(interne, nullptr))
+                    noeuds_[n].etiquette = g_variant_get_string(interne, nullptr);
+                g_variant_unref(interne);
                 break;
             }
             case Sorte::Cadre: {

@@ -12,16 +12,21 @@ namespace {
 class LectureAtspi final : public Lecture {
 public:
     std::vector<Element> elements(const std::optional<std::string>& motif, int maximum) override {
-        const auto devant = x11::appliDevant();
-        // Our own tree cannot answer while this thread waits for it.
-        if (!devant || devant->pid <= 0 || devant->pid == getpid()) return {};
-        auto arbre = lecture::arbreApplication(devant->pid);
-        if (!arbre) return {};
-        return lecture::elements(*arbre, motif, maximum);
+        auto arbre = arbreDevant();
+        return arbre ? lecture::elements(*arbre, motif, maximum) : std::vector<Element>{};
     }
 
     std::optional<Element> viser(const std::string& nom) override {
-        return lecture::choisir(elements(nom, lecture::maximumViser));
+        auto arbre = arbreDevant();
+        return arbre ? lecture::viser(*arbre, nom) : std::nullopt;
+    }
+
+private:
+    static std::unique_ptr<lecture::Arbre> arbreDevant() {
+        const auto devant = x11::appliDevant();
+        // Our own tree cannot answer while this thread waits for it.
+        if (!devant || devant->pid <= 0 || devant->pid == getpid()) return nullptr;
+        return lecture::arbreApplication(devant->pid);
     }
 };
 

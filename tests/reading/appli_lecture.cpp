@@ -1,8 +1,12 @@
-// A GTK3 window for the reading tests and benchmark: a few known controls, then a grid of
-// labelled rows to make the accessibility tree as large as asked. Writes into --etat DIR
-// the root-coordinate rectangle of each named widget ("geometrie"), the clicks of the
-// "Envoyer" and "Réglages" buttons ("clics"), and "pret" once shown.
-//   appli_lecture --etat DIR [--lignes N]
+// A GTK3 window for the reading tests and benchmark. Writes into --etat DIR the
+// root-coordinate rectangle of each named widget ("geometrie"), the clicks of the
+// "Envoyer" and "Réglages" buttons ("clics"), one line per control activated ("actives")
+// and "pret" once shown.
+//   appli_lecture --etat DIR [--lignes N] [--scene principale|touches|dialogue]
+// principale: a menu bar whose menus stay closed, a few known controls, then a grid of
+//   labelled rows to make the tree as large as asked.
+// touches: a calculator's keys, toggle buttons whose value "0" or "1" says pressed or not.
+// dialogue: the main window under a modal save dialog whose fields are named by labels.
 #include <gtk/gtk.h>
 
 #include <cstring>
@@ -13,7 +17,9 @@ namespace {
 
 std::string dossier;
 GtkWidget* fenetre = nullptr;
+GtkWidget* devant = nullptr;  // the window that takes the focus
 int clicsEnvoyer = 0, clicsReglages = 0;
+std::string actives;
 
 struct Nomme {
     const char* nom;
@@ -22,21 +28,27 @@ struct Nomme {
 std::vector<Nomme> nommes;
 
 void ecrire(const char* nom, const std::string& valeur) {
+    if (dossier.empty()) return;
     const std::string chemin = dossier + "/" + nom;
     g_file_set_contents(chemin.c_str(), valeur.data(), static_cast<gssize>(valeur.size()), nullptr);
 }
 
 void publierClics() { ecrire("clics", std::to_string(clicsEnvoyer) + " " + std::to_string(clicsReglages)); }
 
+void activer(const std::string& nom) {
+    actives += nom + "\n";
+    ecrire("actives", actives);
+}
+
 gboolean publierGeometrie(gpointer) {
     // Without a window manager nobody gives us the focus; the readers look for it.
-    gdk_window_focus(gtk_widget_get_window(fenetre), GDK_CURRENT_TIME);
-    int ox = 0, oy = 0;
-    gdk_window_get_origin(gtk_widget_get_window(fenetre), &ox, &oy);
+    gdk_window_focus(gtk_widget_get_window(devant), GDK_CURRENT_TIME);
     std::string g;
     for (auto& n : nommes) {
-        int x = 0, y = 0;
-        gtk_widget_translate_coordinates(n.w, fenetre, 0, 0, &x, &y);
+        GtkWidget* haut = gtk_widget_get_toplevel(n.w);
+        int ox = 0, oy = 0, x = 0, y = 0;
+        gdk_window_get_origin(gtk_widget_get_window(haut), &ox, &oy);
+        gtk_widget_translate_coordinates(n.w, haut, 0, 0, &x, &y);
         GtkAllocation a;
         gtk_widget_get_allocation(n.w, &a);
         g += std::string(n.nom) + " " + std::to_string(ox + x) + " " + std::to_string(oy + y) + " " +
@@ -44,6 +56,7 @@ gboolean publierGeometrie(gpointer) {
     }
     ecrire("geometrie", g);
     publierClics();
+    ecrire("actives", actives);
     ecrire("pret", "1");
     return G_SOURCE_REMOVE;
 }
@@ -53,26 +66,66 @@ GtkWidget* nommer(const char* nom, GtkWidget* w) {
     return w;
 }
 
-}  // namespace
+// A field reports the focus it receives under the name given here.
+void suivreFocus(GtkWidget* champ, const char* nom) {
+    g_signal_connect(champ, "focus-in-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer n) {
+                         activer(static_cast<const char*>(n));
+                         return FALSE;
+                     }),
+                     const_cast<char*>(nom));
+}
 
-int main(int argc, char** argv) {
-    int lignes = 0;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--etat")) dossier = argv[i + 1];
-        if (!std::strcmp(argv[i], "--lignes")) lignes = std::atoi(argv[i + 1]);
+// Menus as an editor has them: dozens of items, all in closed menus.
+GtkWidget* barreDeMenus() {
+    struct Menu {
+        const char* titre;
+        std::vector<const char*> articles;
+    };
+    const Menu menus[] = {
+        {"_Fichier", {"Nouveau", "Ouvrir…", "Ouvrir un emplacement…", "Enregistrer", "Enregistrer sous…",
+                      "Tout enregistrer", "Recharger", "Imprimer…", "Aperçu avant impression", "Fermer", "Quitter"}},
+        {"É_dition", {"Annuler", "Rétablir", "Couper", "Copier", "Coller", "Supprimer", "Tout sélectionner",
+                      "Rechercher…", "Remplacer…", "Aller à la ligne…", "Préférences"}},
+        {"_Affichage", {"Barre d’outils", "Barre d’état", "Panneau latéral", "Panneau inférieur", "Plein écran",
+                        "Coloration syntaxique", "Numéros de ligne", "Zoom avant", "Zoom arrière", "Taille normale"}},
+        {"_Outils", {"Vérifier l’orthographe", "Langue…", "Statistiques du document", "Insérer la date",
+                     "Trier les lignes", "Gestionnaire d’extraits", "Terminal intégré", "Macros"}},
+        {"Documen_ts", {"Document précédent", "Document suivant", "Déplacer vers une nouvelle fenêtre",
+                        "Fermer tout", "Onglet 1", "Onglet 2", "Onglet 3", "Onglet 4", "Onglet 5", "Onglet 6"}},
+        {"Ai_de", {"Sommaire", "Raccourcis clavier", "Signaler un problème", "À propos"}},
+    };
+    GtkWidget* barre = gtk_menu_bar_new();
+    for (const auto& m : menus) {
+        GtkWidget* titre = gtk_menu_item_new_with_mnemonic(m.titre);
+        GtkWidget* menu = gtk_menu_new();
+        for (const char* a : m.articles) gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_menu_item_new_with_label(a));
+        // A submenu, closed too.
+        GtkWidget* recents = gtk_menu_item_new_with_label("Récents");
+        GtkWidget* sous = gtk_menu_new();
+        for (int i = 1; i <= 8; ++i)
+            gtk_menu_shell_append(GTK_MENU_SHELL(sous), gtk_menu_item_new_with_label(("Document " + std::to_string(i)).c_str()));
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(recents), sous);
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), recents);
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(titre), menu);
+        gtk_menu_shell_append(GTK_MENU_SHELL(barre), titre);
     }
-    g_set_prgname("appli-lecture");
-    g_set_application_name("Appli lecture");
-    gtk_init(&argc, &argv);
+    return barre;
+}
 
-    fenetre = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(fenetre), "Appli lecture");
-    gtk_window_set_default_size(GTK_WINDOW(fenetre), 700, 600);
-    gtk_window_move(GTK_WINDOW(fenetre), 40, 30);
-    g_signal_connect(fenetre, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+GtkWidget* nouvelleFenetre(const char* titre, int largeur, int hauteur) {
+    GtkWidget* f = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(f), titre);
+    gtk_window_set_default_size(GTK_WINDOW(f), largeur, hauteur);
+    gtk_window_move(GTK_WINDOW(f), 40, 30);
+    g_signal_connect(f, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+    return f;
+}
 
+void principale(int lignes) {
+    fenetre = nouvelleFenetre("Appli lecture", 700, 600);
     GtkWidget* boite = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     gtk_container_add(GTK_CONTAINER(fenetre), boite);
+    gtk_box_pack_start(GTK_BOX(boite), barreDeMenus(), FALSE, FALSE, 0);
 
     // The static text comes before the button that shares its words.
     gtk_box_pack_start(GTK_BOX(boite), nommer("texte", gtk_label_new("Réglages du compte")), FALSE, FALSE, 0);
@@ -94,7 +147,7 @@ int main(int argc, char** argv) {
     gtk_widget_set_no_show_all(cache, TRUE);
 
     // Bulk rows: each adds a label and a button to the tree.
-    GtkWidget* defile = gtk_scrolled_window_new(nullptr, nullptr);
+    GtkWidget* defile = nommer("rangees", gtk_scrolled_window_new(nullptr, nullptr));
     gtk_box_pack_start(GTK_BOX(boite), defile, TRUE, TRUE, 0);
     GtkWidget* grille = gtk_grid_new();
     gtk_container_add(GTK_CONTAINER(defile), grille);
@@ -103,9 +156,94 @@ int main(int argc, char** argv) {
         gtk_grid_attach(GTK_GRID(grille), gtk_label_new(("Ligne " + n).c_str()), 0, i, 1, 1);
         gtk_grid_attach(GTK_GRID(grille), gtk_button_new_with_label(("Bouton " + n).c_str()), 1, i, 1, 1);
     }
-
     gtk_widget_show_all(fenetre);
-    gtk_window_present(GTK_WINDOW(fenetre));
+    devant = fenetre;
+}
+
+void touches() {
+    fenetre = nouvelleFenetre("Calculette", 320, 360);
+    GtkWidget* boite = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+    gtk_container_add(GTK_CONTAINER(fenetre), boite);
+    gtk_box_pack_start(GTK_BOX(boite), gtk_label_new("0"), FALSE, FALSE, 0);  // the display
+    GtkWidget* grille = gtk_grid_new();
+    gtk_box_pack_start(GTK_BOX(boite), grille, TRUE, TRUE, 0);
+    // Backspace first in tree order, as on the calculator that showed the fault.
+    const char* cles[] = {"<-", "7", "8", "9", "÷", "4", "5", "6", "×", "1", "2", "3", "-", "0", ",", "=", "+"};
+    int i = 0;
+    for (const char* c : cles) {
+        GtkWidget* t = nommer(c, gtk_toggle_button_new_with_label(c));
+        g_signal_connect(t, "toggled", G_CALLBACK(+[](GtkToggleButton* b, gpointer) {
+                             activer(gtk_button_get_label(GTK_BUTTON(b)));
+                         }),
+                         nullptr);
+        gtk_grid_attach(GTK_GRID(grille), t, i % 4, i / 4, 1, 1);
+        ++i;
+    }
+    gtk_widget_show_all(fenetre);
+    devant = fenetre;
+}
+
+void dialogue() {
+    fenetre = nouvelleFenetre("Éditeur", 700, 500);
+    GtkWidget* boite = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(fenetre), boite);
+    gtk_box_pack_start(GTK_BOX(boite), barreDeMenus(), FALSE, FALSE, 0);
+    GtkWidget* document = gtk_text_view_new();
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(document)), "Texte du document", -1);
+    gtk_box_pack_start(GTK_BOX(boite), document, TRUE, TRUE, 0);
+    gtk_widget_show_all(fenetre);
+
+    // The save dialog: its fields are named by the labels beside them, and the name field
+    // holds a value that contains the OK button's name.
+    GtkWidget* d = gtk_dialog_new_with_buttons("Enregistrer sous", GTK_WINDOW(fenetre), GTK_DIALOG_MODAL, "_Annuler",
+                                               GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_OK, nullptr);
+    gtk_window_move(GTK_WINDOW(d), 200, 150);
+    g_signal_connect(d, "response", G_CALLBACK(+[](GtkDialog*, gint r, gpointer) {
+                         activer(r == GTK_RESPONSE_OK ? "OK" : r == GTK_RESPONSE_CANCEL ? "Annuler" : "autre");
+                     }),
+                     nullptr);
+    GtkWidget* grille = gtk_grid_new();
+    gtk_grid_set_column_spacing(GTK_GRID(grille), 8);
+    gtk_container_add(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(d))), grille);
+    struct Champ {
+        const char *etiquette, *valeur, *nom;
+    };
+    int ligne = 0;
+    for (const Champ& c : {Champ{"_Nom :", "notebook.txt", "nom"}, Champ{"_Dossier :", "", "dossier"}}) {
+        GtkWidget* l = gtk_label_new_with_mnemonic(c.etiquette);
+        GtkWidget* e = nommer(c.nom, gtk_entry_new());
+        gtk_entry_set_text(GTK_ENTRY(e), c.valeur);
+        gtk_label_set_mnemonic_widget(GTK_LABEL(l), e);
+        suivreFocus(e, c.nom);
+        gtk_grid_attach(GTK_GRID(grille), l, 0, ligne, 1, 1);
+        gtk_grid_attach(GTK_GRID(grille), e, 1, ligne, 1, 1);
+        ++ligne;
+    }
+    gtk_widget_show_all(d);
+    gtk_window_present(GTK_WINDOW(d));
+    devant = d;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int lignes = 0;
+    std::string scene = "principale";
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (!std::strcmp(argv[i], "--etat")) dossier = argv[i + 1];
+        if (!std::strcmp(argv[i], "--lignes")) lignes = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--scene")) scene = argv[i + 1];
+    }
+    g_set_prgname("appli-lecture");
+    g_set_application_name("Appli lecture");
+    gtk_init(&argc, &argv);
+    if (scene == "touches")
+        touches();
+    else if (scene == "dialogue")
+        dialogue();
+    else
+        principale(lignes);
+    gtk_window_present(GTK_WINDOW(devant));
     if (!dossier.empty()) g_timeout_add(300, publierGeometrie, nullptr);
     gtk_main();
 }

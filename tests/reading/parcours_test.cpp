@@ -1,4 +1,5 @@
-// The walk's rules on a small tree double: labels, bounds, filter, choice of viser, roles.
+// The walk's rules on a small tree double: labels, bounds, filter, what is on screen
+// first, choice of viser, roles.
 #include <atspi/atspi.h>
 #include <gtest/gtest.h>
 
@@ -10,15 +11,16 @@ namespace vimba::lecture {
 namespace {
 
 // A tree held in memory that counts what the walk asks of it.
-class ArbreEssai final : public Arbre {
+class ArbreEssai : public Arbre {
 public:
     struct N {
         Infos infos;
         Cadre cadre{1, 2, 30, 10};
         std::vector<Noeud> enfants;
+        std::optional<std::string> etiquette;
     };
     std::vector<N> noeuds{N{}};
-    int lectures = 0, cadres = 0;
+    int lectures = 0, cadres = 0, relations = 0;
     int panneApres = -1;  // queries answered before the application stops answering
 
     Noeud ajouter(Noeud parent, std::string role, std::optional<std::string> titre = {},
@@ -45,6 +47,11 @@ public:
     std::vector<Noeud> enfants(Noeud n) override {
         requete();
         return noeuds[n].enfants;
+    }
+    std::optional<std::string> etiquette(Noeud n) override {
+        requete();
+        ++relations;
+        return noeuds[n].etiquette;
     }
     bool enPanne() const override { return panneApres == 0; }
 
@@ -122,9 +129,10 @@ TEST(Parcours, lesTroisBornes) {
     }
     {  // maximum listed, and the walk stops descending there
         ArbreEssai a;
-        for (int i = 0; i < 300; ++i) a.ajouter(a.ajouter(0, "AXRow", "ligne"), "AXCell", std::string("case"));
+        const auto fenetre = a.ajouter(0, "AXWindow");
+        for (int i = 0; i < 300; ++i) a.ajouter(a.ajouter(fenetre, "AXRow", "ligne"), "AXCell", std::string("case"));
         EXPECT_EQ(elements(a, std::nullopt, 140).size(), 140u);
-        EXPECT_EQ(a.lectures, 1 + 140);
+        EXPECT_EQ(a.lectures, 2 + 140);
         EXPECT_TRUE(elements(a, std::nullopt, 0).empty());
     }
 }
@@ -162,6 +170,149 @@ TEST(Parcours, sArreteALaPremiereRequeteSansReponse) {
     EXPECT_TRUE(a.enPanne());
 }
 
+// An editor: a window with a menu bar whose menus are closed, under a modal dialog, and a
+// hidden preferences window.
+struct Editeur : ArbreEssai {
+    Noeud editeur, menu, coller, dialogue, nomFichier, preferences;
+    Editeur() {
+        noeuds[0].infos.role = "AXApplication";
+        noeuds[0].infos.titre = "editeur";
+        noeuds[0].infos.montre = false;  // applications have no screen state
+        editeur = ajouter(0, "AXWindow", "Éditeur");
+        menu = ajouter(ajouter(editeur, "AXMenuBar"), "AXMenu", "Fichier");
+        coller = ajouter(menu, "AXMenuItem", "Coller");
+        ajouter(menu, "AXMenuItem", "Enregistrer");
+        for (int i = 0; i < 40; ++i) ajouter(menu, "AXMenuItem", "Récent " + std::to_string(i));
+        for (Noeud n = coller; n < noeuds.size(); ++n) noeuds[n].infos.montre = false;
+        ajouter(editeur, "AXTextArea", {}, "Texte du document");
+        dialogue = ajouter(0, "AXWindow", "Enregistrer sous");
+        nomFichier = ajouter(dialogue, "AXTextField", {}, "notebook.txt");
+        noeuds[nomFichier].etiquette = "Nom :";
+        ajouter(dialogue, "AXButton", "OK");
+        preferences = ajouter(0, "AXWindow", "Préférences");
+        noeuds[preferences].infos.montre = false;
+        ajouter(preferences, "AXButton", "Fermer");
+    }
+    std::vector<std::string> noms(const std::optional<std::string>& motif) {
+        std::vector<std::string> r;
+        for (const auto& e : elements(*this, motif, 140)) r.push_back(e.nom.empty() ? e.valeur : e.nom);
+        return r;
+    }
+};
+
+TEST(Parcours, laFenetreDevantDAbordEtCeQuiEstCacheSeulementSurDemande) {
+    using Noms = std::vector<std::string>;
+    const Noms devantPuisLeReste = {"editeur", "Enregistrer sous", "Nom :", "OK", "Éditeur", "Fichier", "Texte du document"};
+    const Noms dansLOrdre = {"editeur", "Éditeur", "Fichier", "Texte du document", "Enregistrer sous", "Nom :", "OK"};
+    struct Cas {
+        const char* quoi;
+        bool dialogueModal, dialogueActif, editeurActif;
+        std::optional<std::string> motif;
+        Noms attendu;
+    };
+    const Cas cas[] = {
+        {"modal dialog first", true, false, true, std::nullopt, devantPuisLeReste},
+        {"active window first", false, true, false, std::nullopt, devantPuisLeReste},
+        {"no window in front: toolkit order", false, false, false, std::nullopt, dansLOrdre},
+        {"what shows matches: no hidden item", false, false, false, std::string("fichier"), {"Fichier"}},
+        {"only hidden items match", false, false, false, std::string("coller"), {"Coller"}},
+        {"hidden window", false, false, false, std::string("fermer"), {"Fermer"}},
+        {"matches nowhere", false, false, false, std::string("introuvable"), {}},
+    };
+    for (const auto& c : cas) {
+        Editeur a;
+        a.noeuds[a.dialogue].infos.modal = c.dialogueModal;
+        a.noeuds[a.dialogue].infos.actif = c.dialogueActif;
+        a.noeuds[a.editeur].infos.actif = c.editeurActif;
+        EXPECT_EQ(a.noms(c.motif), c.attendu) << c.quoi;
+    }
+    // A closed menu's items are read to learn they are hidden, and nothing under them.
+    Editeur a;
+    a.ajouter(a.coller, "AXMenuItem", "Sous-article");
+    a.noms(std::nullopt);
+    EXPECT_EQ(a.lectures, 9 + 42);
+}
+
+TEST(Parcours, unChampSansNomPrendCeluiDeSonEtiquette) {
+    struct Cas {
+        const char* role;
+        std::optional<std::string> titre, valeur, etiquette;
+        bool liste;
+        std::string nom;
+        int relations;
+    };
+    const Cas cas[] = {
+        {"AXTextField", {}, {}, "Nom :", true, "Nom :", 1},
+        {"AXTextField", "", "notebook.txt", "Nom :", true, "Nom :", 1},
+        {"AXTextField", "Recherche", {}, "Nom :", true, "Recherche", 0},
+        {"AXTextField", {}, {}, {}, false, "", 1},
+        {"AXStaticText", {}, {}, "Nom :", false, "", 0},
+        {"AXGroup", {}, {}, "Nom :", false, "", 0},
+    };
+    for (const auto& c : cas) {
+        ArbreEssai a;
+        const auto n = a.ajouter(0, c.role, c.titre, c.valeur);
+        a.noeuds[n].etiquette = c.etiquette;
+        const auto l = elements(a, std::nullopt, 140);
+        ASSERT_EQ(l.size(), c.liste ? 1u : 0u) << c.role << " " << c.nom;
+        if (c.liste) {
+            EXPECT_EQ(l[0].nom, c.nom);
+        }
+        EXPECT_EQ(a.relations, c.relations) << c.role << " " << c.nom;
+    }
+}
+
+TEST(Viser, rangDuNomPuisControlesAvantTextes) {
+    const Cadre bon{10, 10, 40, 20}, zero{};
+    struct Cas {
+        const char* motif;
+        std::vector<Element> candidats;
+        std::string choisi;
+    };
+    const Cas cas[] = {
+        // A calculator's keys: toggle buttons whose value 0 says "not pressed".
+        {"0", {{"AXCheckBox", "<-", "0", bon, 2}, {"AXCheckBox", "0", "0", bon, 2}}, "0"},
+        {"-", {{"AXCheckBox", "<-", "0", bon, 2}, {"AXCheckBox", "-", "0", bon, 2}}, "-"},
+        {"OK", {{"AXTextField", "Nom :", "notebook.txt", bon, 2}, {"AXButton", "OK", "", bon, 2}}, "OK"},
+        {"reglages", {{"AXButton", "Réglages avancés", "", bon, 2}, {"AXButton", "RÉGLAGES", "", bon, 2}}, "RÉGLAGES"},
+        {"ouvrir", {{"AXButton", "Rouvrir", "", bon, 2}, {"AXButton", "Ouvrir récent", "", bon, 2}}, "Ouvrir récent"},
+        {"ouvrir", {{"AXTextField", "Recherche", "ouvrir", bon, 2}, {"AXButton", "Rouvrir", "", bon, 2}}, "Rouvrir"},
+        // Within a rank, a control before plain text; across ranks, the rank wins.
+        {"ok", {{"AXStaticText", "OK", "", bon, 2}, {"AXButton", "OK", "", bon, 2}}, "OK"},
+        {"ok", {{"AXButton", "OK pour tous", "", bon, 2}, {"AXStaticText", "ok", "", bon, 2}}, "ok"},
+        // Without a usable frame the next rank gets its turn.
+        {"ok", {{"AXButton", "OK", "", zero, 2}, {"AXButton", "OK pour tous", "", bon, 2}}, "OK pour tous"},
+    };
+    for (const auto& c : cas) {
+        const auto e = choisir(c.candidats, c.motif);
+        ASSERT_TRUE(e.has_value()) << c.motif;
+        EXPECT_EQ(e->nom, c.choisi) << c.motif;
+    }
+}
+
+TEST(Viser, leCacheSeulementQuandRienALEcranNeRepond) {
+    Editeur a;
+    a.noeuds[a.coller].cadre = Cadre{0, 0, 80, 20};
+    struct Cas {
+        const char* motif;
+        std::optional<std::string> choisi;
+    };
+    const Cas cas[] = {
+        {"ok", "OK"},
+        {"nom", "Nom :"},
+        {"enregistrer", "Enregistrer sous"},  // a window on screen before an item of a closed menu
+        {"coller", "Coller"},
+        {"introuvable", std::nullopt},
+    };
+    for (const auto& c : cas) {
+        const auto e = viser(a, c.motif);
+        ASSERT_EQ(e.has_value(), c.choisi.has_value()) << c.motif;
+        if (e) {
+            EXPECT_EQ(e->nom, *c.choisi) << c.motif;
+        }
+    }
+}
+
 TEST(Viser, choixEntreControlesTextesEtCadres) {
     const Cadre bon{10, 10, 40, 20}, zero{}, point{5, 5, 1, 1};
     struct Cas {
@@ -177,7 +328,7 @@ TEST(Viser, choixEntreControlesTextesEtCadres) {
         {{}, std::nullopt},
     };
     for (const auto& c : cas) {
-        const auto e = choisir(c.candidats);
+        const auto e = choisir(c.candidats, "Réglages");
         ASSERT_EQ(e.has_value(), c.choisi.has_value());
         if (e) {
             EXPECT_EQ(e->role, *c.choisi);
