@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -313,4 +314,32 @@ TEST_F(Flux, DeuxCentsConnexions) {
     }
     Spectateur dernier(port);
     EXPECT_TRUE(dernier.jusqua([&] { return dernier.nombreF(true) >= 1; }, 10));
+}
+
+TEST_F(Flux, PlusDeDescripteursLEcouteurPatienteSansTournerEnRond) {
+    Diffuseur d([] { return std::make_unique<SourceMorte>(); }, saisieX11());
+    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    const auto port = attendrePort(d);
+    ASSERT_NE(port, 0);
+    // Every descriptor taken but the viewer's own: the server's accept fails with EMFILE.
+    rlimit avant{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &avant), 0);
+    rlimit serre = avant;
+    serre.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &serre), 0);
+    std::vector<int> pris;
+    for (int fd; (fd = ::dup(0)) >= 0;) pris.push_back(fd);
+    ::close(pris.back());
+    pris.pop_back();
+    auto v = std::make_unique<Spectateur>(port);
+    timespec t0{}, t1{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t1);
+    for (int fd : pris) ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &avant);
+    const double cpuMs = (t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) / 1e6;
+    EXPECT_LT(cpuMs, 200) << "the listener spins on a persistent accept error";
+    // Descriptors back: the waiting viewer is taken within the back-off's ceiling.
+    EXPECT_TRUE(v->jusqua([&] { return v->nombreF(true) >= 1; }, 5));
 }
