@@ -103,7 +103,8 @@ std::string contient(const std::string& texte, std::initializer_list<const char*
     return {};
 }
 
-// OpenSSH's own messages, for the relay's hop and the computer's, in the technician's words.
+// OpenSSH's own messages, for the relay's hop and the computer's, in the technician's
+// words; empty when none is recognised.
 std::string expliquer(const Session& s, const std::string& log) {
     const std::string relais = s.relais.hote + ":" + std::to_string(s.relais.port);
     if (!contient(log, {"Host key verification failed", "IDENTIFICATION HAS CHANGED", "host key is known"}).empty()) {
@@ -111,21 +112,25 @@ std::string expliquer(const Session& s, const std::string& log) {
         return "la clé d’hôte du relais " + relais + " ne correspond pas à celle que le service a donnée";
     }
     if (auto l = contient(log, {"Permission denied"}); !l.empty()) {
-        if (l.rfind(s.relais.compte + "@", 0) == 0) return "relais refusé : le relais " + relais + " n’accepte pas la clé du technicien";
+        if (l.rfind(s.relais.compte + "@", 0) == 0)
+            return "relais refusé : le relais " + relais + " n’accepte pas la clé du technicien pour cette session (fermée ?)";
         return "l’ordinateur refuse la clé du technicien";
     }
     if (!contient(log, {"administratively prohibited"}).empty())
         return "relais refusé : le relais ne laisse pas passer vers l’ordinateur (session fermée ?)";
-    if (!contient(log, {"connect failed"}).empty())
-        return "l’ordinateur ne répond pas au bout du tunnel (fermé de son côté ?)";
+    if (!contient(log, {"connect failed"}).empty()) return "l’ordinateur ne répond pas au bout du tunnel (fermé de son côté ?)";
     if (!contient(log, {"Could not resolve hostname"}).empty()) return "nom du relais inconnu : " + s.relais.hote;
     if (!contient(log, {"Connection refused"}).empty()) return "le relais " + relais + " refuse la connexion";
     if (!contient(log, {"timed out"}).empty()) return "le relais " + relais + " ne répond pas";
+    return {};
+}
+
+std::string derniereLigne(const std::string& texte) {
     std::string derniere;
-    std::istringstream lignes(log);
+    std::istringstream lignes(texte);
     for (std::string l; std::getline(lignes, l);)
         if (!l.empty()) derniere = l;
-    return "connexion SSH à l’ordinateur impossible" + (derniere.empty() ? std::string() : " : " + derniere);
+    return derniere;
 }
 
 }  // namespace
@@ -170,7 +175,16 @@ bool LiaisonSsh::ouvrir(Session& s, std::string& erreur) {
     std::ifstream f(journal(s));
     std::stringstream contenu;
     contenu << f.rdbuf();
-    erreur = code == -1 && contenu.str().empty() ? "connexion SSH à l’ordinateur trop longue (plus de 60 s)" : expliquer(s, contenu.str());
+    erreur = expliquer(s, contenu.str());
+    if (erreur.empty()) {
+        // A persisting master silences its jump's errors: the relay's hop alone tells why.
+        auto essai = ssh(s);
+        essai.insert(essai.end(), {"-W", "127.0.0.1:" + std::to_string(s.ordinateur.portTunnel), aliasRelais});
+        erreur = expliquer(s, technicien::executer(essai, {}, 30).erreurs);
+    }
+    if (erreur.empty())
+        erreur = code == -1 ? "connexion SSH à l’ordinateur trop longue (plus de 60 s)"
+                            : "connexion SSH à l’ordinateur impossible : " + derniereLigne(contenu.str());
     return false;
 }
 
@@ -182,7 +196,11 @@ Liaison::Resultat LiaisonSsh::executer(const Session& s, const std::string& comm
     r.statut = sortie.statut == 255 ? -1 : sortie.statut;
     r.sortie = sortie.sortie;
     r.erreur = sortie.erreurs;
-    if (r.statut == -1) r.erreur = sortie.erreurs.empty() ? "pas de réponse de l’ordinateur" : expliquer(s, sortie.erreurs);
+    if (r.statut == -1) {
+        r.erreur = expliquer(s, sortie.erreurs);
+        if (r.erreur.empty())
+            r.erreur = sortie.erreurs.empty() ? "pas de réponse de l’ordinateur" : "liaison avec l’ordinateur coupée : " + derniereLigne(sortie.erreurs);
+    }
     return r;
 }
 
