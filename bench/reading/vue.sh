@@ -16,7 +16,7 @@ for taille in 1920x1080 2880x1800; do
   for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
   export DISPLAY=:$n
   tmp=$(mktemp -d /tmp/bench-vue-XXXXXX)
-  mkdir "$tmp/canal"
+  mkdir -m 700 "$tmp/canal"
   "$agent" --dossier "$tmp/canal" >/dev/null 2>&1 & a=$!
   "$demande" --dossier "$tmp/canal" vue >/dev/null
   canal=$(for _ in $(seq "$tours"); do

@@ -22,7 +22,7 @@ attendre() {  # fichier valeur
 }
 
 xprop -root _NET_ACTIVE_WINDOW 2>/dev/null | grep -q 'window id' || { openbox --sm-disable >/dev/null 2>&1 & pids+=($!); sleep 1; }
-mkdir -p "$tmp/canal" "$tmp/e"
+mkdir -p -m 700 "$tmp/canal" "$tmp/e"
 "$agent" --dossier "$tmp/canal" & pids+=($!)
 "$appli" --etat "$tmp/e" --focus texte & pids+=($!)
 while [ ! -e "$tmp/e/pret" ]; do sleep 0.05; done

@@ -11,7 +11,7 @@ demande=$build/tools/vimba-demande
 appli=$build/tests/marker/fenetre_bouton
 tmp=$(mktemp -d /tmp/essai-repere-XXXXXX)
 dossier=$tmp/canal
-mkdir -p "$dossier" "$tmp/etat"
+mkdir -p -m 700 "$dossier" "$tmp/etat"
 echecs=0
 pids=()
 fin() {

@@ -10,7 +10,7 @@ appli=$build/tests/saisie/appli_essai
 carte=$build/tests/saisie/carte_clavier
 tmp=$(mktemp -d /tmp/essai-saisie-XXXXXX)
 dossier=$tmp/canal
-mkdir -p "$dossier"
+mkdir -p -m 700 "$dossier"
 echecs=0
 reussites=0
 pids=()
@@ -185,7 +185,7 @@ attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli 
 
 echo "# Accessibility out of reach"
 dossier2=$tmp/canal2
-mkdir -p "$dossier2"
+mkdir -p -m 700 "$dossier2"
 AT_SPI_BUS_ADDRESS=unix:path=$tmp/aucun-bus "$agent" --dossier "$dossier2" 2>/dev/null & pids+=($!)
 d clic $(point "$e" entree) >/dev/null
 r=$(printf 'tape\nx' | "$demande" --dossier "$dossier2"); verifier "tape is refused when the focus cannot be read" "refus champ de mot de passe" "$r"
