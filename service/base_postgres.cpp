@@ -72,6 +72,8 @@ class BasePostgres : public Base {
       PQfinish(c);
       return nullptr;
     }
+    // « already exists, skipping » and the like are no news to anyone.
+    PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
     return std::make_unique<ConnexionPostgres>(c);
   }
 

@@ -1,0 +1,411 @@
+// The service for real, on SQLite and on a private PostgreSQL: its processes, its HTTP
+// answers, its base shared by replicas and kept across restarts.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <barrier>
+#include <nlohmann/json.hpp>
+
+#include "service/aleatoire.h"
+#include "tests/service/lanceur.h"
+
+namespace {
+
+using nlohmann::json;
+using essais::Dossier;
+using essais::ServiceLance;
+
+const std::string binaire = VIMBA_SERVICE_BINAIRE;
+
+essais::PostgresTemp& postgres() {
+  static essais::PostgresTemp pg;
+  return pg;
+}
+
+// An ed25519 public key in OpenSSH form; the 32 key bytes are random.
+std::string cle_ssh(const std::string& commentaire = "") {
+  std::string blob = std::string("\0\0\0\x0bssh-ed25519\0\0\0\x20", 19) + vimba::service::octets_aleatoires(32);
+  std::string b64 = vimba::service::base64url(blob);
+  for (char& c : b64) c = c == '-' ? '+' : c == '_' ? '/' : c;
+  while (b64.size() % 4) b64 += '=';
+  return "ssh-ed25519 " + b64 + (commentaire.empty() ? "" : " " + commentaire);
+}
+
+struct Rep {
+  int statut = 0;
+  json corps;
+  std::string reessayer;
+};
+
+Rep appeler(const std::string& adresse, const std::string& methode, const std::string& chemin,
+            const std::string& porteur = "", const std::string& corps = "") {
+  httplib::Client c(adresse);
+  c.set_read_timeout(40, 0);
+  httplib::Headers h;
+  if (!porteur.empty()) h.emplace("Authorization", "Bearer " + porteur);
+  auto r = methode == "GET" ? c.Get(chemin.c_str(), h) : c.Post(chemin.c_str(), h, corps, "application/json");
+  Rep rep;
+  if (!r) return rep;
+  rep.statut = r->status;
+  rep.corps = json::parse(r->body, nullptr, false);
+  rep.reessayer = r->get_header_value("Retry-After");
+  return rep;
+}
+
+// A POST from a chosen loopback source address, to tell clients apart; the status or 0.
+int poster_depuis(const char* source, const std::string& adresse, const std::string& chemin, const std::string& corps) {
+  int port = std::stoi(adresse.substr(adresse.rfind(':') + 1));
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &a.sin_addr);
+  sockaddr_in b{};
+  b.sin_family = AF_INET;
+  b.sin_port = htons(port);
+  inet_pton(AF_INET, "127.0.0.1", &b.sin_addr);
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || connect(s, reinterpret_cast<sockaddr*>(&b), sizeof b) != 0) {
+    close(s);
+    return 0;
+  }
+  std::string req = "POST " + chemin + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
+                    std::to_string(corps.size()) + "\r\n\r\n" + corps;
+  (void)!write(s, req.data(), req.size());
+  char tampon[64] = {};
+  ssize_t n = read(s, tampon, sizeof tampon - 1);
+  close(s);
+  return n > 12 ? std::atoi(tampon + 9) : 0;
+}
+
+enum class Genre { sqlite, postgres };
+
+class Api : public ::testing::TestWithParam<Genre> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Genre::postgres) ASSERT_TRUE(postgres().pret()) << postgres().erreur();
+    nouvelle_base();
+  }
+
+  void nouvelle_base() {
+    static int n = 0;
+    ++n;
+    if (GetParam() == Genre::postgres) base_ = postgres().base("essai_" + std::to_string(getpid()) + "_" + std::to_string(n));
+    else base_ = "sqlite:" + (dossier_.chemin / ("service-" + std::to_string(n) + ".db")).string();
+  }
+
+  std::map<std::string, std::string> reglages(std::map<std::string, std::string> en_plus = {}) {
+    std::map<std::string, std::string> r{{"ecoute", "127.0.0.1:0"}, {"base", base_},
+                                         {"limite_adresse", "100000"}, {"limite_globale", "100000"},
+                                         {"sondage_ms", "50"}, {"relais_cle_hote", cle_ssh()}};
+    for (auto& [c, v] : en_plus) r[c] = v;
+    return r;
+  }
+
+  std::unique_ptr<ServiceLance> lancer(std::map<std::string, std::string> en_plus = {}) {
+    auto s = std::make_unique<ServiceLance>(binaire, dossier_.chemin, reglages(std::move(en_plus)));
+    EXPECT_TRUE(s->demarrer()) << s->journal();
+    return s;
+  }
+
+  std::string jeton(const std::string& nom) {
+    auto sortie = (dossier_.chemin / ("jeton-" + nom)).string();
+    EXPECT_EQ(essais::executer({binaire, "jeton", "creer", nom, "--base", base_}, sortie), 0);
+    std::string j = essais::lire_fichier(sortie);
+    return j.substr(0, j.find('\n'));
+  }
+
+  std::string cles(const std::string& cle) {
+    auto sortie = (dossier_.chemin / "cles").string();
+    std::filesystem::remove(sortie);
+    auto espace = cle.find(' '), fin = cle.find(' ', espace + 1);
+    EXPECT_EQ(essais::executer({binaire, "cles", "--base", base_, "vimba-relais", cle.substr(0, espace),
+                                cle.substr(espace + 1, fin - espace - 1)}, sortie), 0);
+    return essais::lire_fichier(sortie);
+  }
+
+  Rep code(const std::string& adresse, const std::string& j, const std::string& cle) {
+    return appeler(adresse, "POST", "/v1/codes", j, json{{"nom", "Ilvo"}, {"cle", cle}}.dump());
+  }
+  Rep accepter(const std::string& adresse, const std::string& c, const std::string& cle) {
+    return appeler(adresse, "POST", "/v1/codes/accepter", "", json{{"code", c}, {"cle_tunnel", cle}}.dump());
+  }
+  Rep prete(const std::string& adresse, const json& acceptation, const std::string& cle_hote) {
+    return appeler(adresse, "POST", "/v1/sessions/" + acceptation["session"].get<std::string>() + "/prete",
+                   acceptation["secret"], json{{"port_tunnel", acceptation["relais"]["port_tunnel"]},
+                                               {"cle_hote", cle_hote}, {"compte", "vimba-technicien"}}.dump());
+  }
+
+  Dossier dossier_;
+  std::string base_;
+};
+
+TEST_P(Api, UneSessionDeBoutEnBout) {
+  auto s = lancer();
+  const std::string j = jeton("ilvo"), cle_tech = cle_ssh("ilvo@poste"), cle_tunnel = cle_ssh(), cle_hote = cle_ssh();
+  Rep c = code(s->adresse(), j, cle_tech);
+  ASSERT_EQ(c.statut, 201);
+  const std::string id = c.corps["session"], attente = "/v1/sessions/" + id + "/attendre";
+  EXPECT_EQ(c.corps["code"].get<std::string>().size(), 6u);
+  EXPECT_EQ(appeler(s->adresse(), "GET", attente + "?delai=0", j).corps, json({{"etat", "attente"}}));
+
+  Rep a = accepter(s->adresse(), c.corps["code"], cle_tunnel);
+  ASSERT_EQ(a.statut, 200);
+  EXPECT_EQ(a.corps["session"], id);
+  EXPECT_EQ(a.corps["technicien"], json({{"nom", "Ilvo"}, {"cle", cle_tech}}));
+  EXPECT_EQ(a.corps["relais"]["compte"], "vimba-relais");
+  EXPECT_EQ(accepter(s->adresse(), c.corps["code"], cle_tunnel).statut, 404) << "a code is good once";
+  const int port = a.corps["relais"]["port_tunnel"];
+  const std::string p = std::to_string(port);
+  EXPECT_NE(cles(cle_tunnel).find("permitlisten=\"127.0.0.1:" + p + "\""), std::string::npos);
+  EXPECT_EQ(cles(cle_tech), "") << "not ready yet";
+
+  json faux = a.corps;
+  faux["relais"]["port_tunnel"] = port + 1;
+  EXPECT_EQ(prete(s->adresse(), faux, cle_hote).statut, 409);
+  faux = a.corps;
+  faux["secret"] = "pas-le-secret";
+  EXPECT_EQ(prete(s->adresse(), faux, cle_hote).statut, 401);
+  // The technician waits, the computer says ready meanwhile: the wait ends then.
+  std::thread ordinateur([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(prete(s->adresse(), a.corps, cle_hote).statut, 200);
+  });
+  auto debut = std::chrono::steady_clock::now();
+  Rep w = appeler(s->adresse(), "GET", attente + "?delai=20", j);
+  ordinateur.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - debut, std::chrono::seconds(5));
+  ASSERT_EQ(w.corps["etat"], "prete");
+  EXPECT_EQ(w.corps["ordinateur"], json({{"port_tunnel", port}, {"cle_hote", cle_hote}, {"compte", "vimba-technicien"}}));
+  EXPECT_EQ(w.corps["relais"], a.corps["relais"]);
+  std::string t = cles(cle_tech);
+  EXPECT_NE(t.find("permitopen=\"127.0.0.1:" + p + "\""), std::string::npos) << t;
+  EXPECT_EQ(t.find("permitlisten=\"127.0.0.1"), std::string::npos) << t;
+
+  EXPECT_EQ(appeler(s->adresse(), "POST", "/v1/sessions/" + id + "/fermer", a.corps["secret"], "{}").statut, 200);
+  EXPECT_EQ(appeler(s->adresse(), "POST", "/v1/sessions/" + id + "/fermer", j, "{}").statut, 200);
+  EXPECT_EQ(appeler(s->adresse(), "GET", attente, j).corps, json({{"etat", "fermee"}}));
+  EXPECT_EQ(cles(cle_tunnel), "");
+  EXPECT_EQ(cles(cle_tech), "");
+  EXPECT_EQ(prete(s->adresse(), a.corps, cle_hote).statut, 409);
+}
+
+TEST_P(Api, RefusClairsEtRienDePerdu) {
+  auto s = lancer();
+  const std::string j = jeton("ilvo"), autre = jeton("autre"), cle = cle_ssh();
+  Rep c = code(s->adresse(), j, cle);
+  Rep a = accepter(s->adresse(), code(s->adresse(), j, cle).corps["code"], cle_ssh());
+  const std::string id = c.corps["session"], id_a = a.corps["session"];
+  const std::string injection = cle + "\nssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIMmP8SBnrGwh9GjFYF50HkpRQM+pBIQA7D3QlTXQx1FG";
+  std::string rsa_pretendue = cle;
+  rsa_pretendue.replace(0, 11, "ssh-rsa");
+  struct Cas {
+    const char* nom;
+    std::string methode, chemin, porteur, corps;
+    int statut;
+  } cas[] = {
+      {"sans jeton", "POST", "/v1/codes", "", json{{"nom", "x"}, {"cle", cle}}.dump(), 401},
+      {"faux jeton", "POST", "/v1/codes", "faux", json{{"nom", "x"}, {"cle", cle}}.dump(), 401},
+      {"JSON coupé", "POST", "/v1/codes", j, "{\"nom\":", 400},
+      {"pas un objet", "POST", "/v1/codes", j, "[1,2]", 400},
+      {"clé absente", "POST", "/v1/codes", j, R"({"nom":"x"})", 400},
+      {"nom vide", "POST", "/v1/codes", j, json{{"nom", ""}, {"cle", cle}}.dump(), 400},
+      {"ligne glissée dans la clé", "POST", "/v1/codes", j, json{{"nom", "x"}, {"cle", injection}}.dump(), 400},
+      {"type démenti par la clé", "POST", "/v1/codes", j, json{{"nom", "x"}, {"cle", rsa_pretendue}}.dump(), 400},
+      {"code à lettres", "POST", "/v1/codes/accepter", "", json{{"code", "12a456"}, {"cle_tunnel", cle}}.dump(), 400},
+      {"code trop long", "POST", "/v1/codes/accepter", "", json{{"code", "1234567"}, {"cle_tunnel", cle}}.dump(), 400},
+      {"UTF-8 invalide", "POST", "/v1/codes/accepter", "", "{\"code\":\"\xff\xfe\"}", 400},
+      {"corps énorme", "POST", "/v1/codes/accepter", "", std::string(70000, ' '), 413},
+      {"délai illisible", "GET", "/v1/sessions/" + id + "/attendre?delai=abc", j, "", 400},
+      {"session d’un autre", "GET", "/v1/sessions/" + id + "/attendre?delai=0", autre, "", 403},
+      {"session inconnue", "GET", "/v1/sessions/" + std::string(32, 'a') + "/attendre", j, "", 404},
+      {"identifiant bizarre", "GET", "/v1/sessions/..%2f..%2fetc/attendre", j, "", 404},
+      {"prête sans secret", "POST", "/v1/sessions/" + id_a + "/prete", "", "{}", 401},
+      {"prête avec le jeton", "POST", "/v1/sessions/" + id_a + "/prete", j,
+       json{{"port_tunnel", 1}, {"cle_hote", cle}, {"compte", "x"}}.dump(), 401},
+      {"compte douteux", "POST", "/v1/sessions/" + id_a + "/prete", a.corps["secret"],
+       json{{"port_tunnel", 1}, {"cle_hote", cle}, {"compte", "-oProxyCommand=x"}}.dump(), 400},
+      {"fermer celle d’un autre", "POST", "/v1/sessions/" + id + "/fermer", autre, "{}", 403},
+      {"fermer sans rien", "POST", "/v1/sessions/" + id + "/fermer", "", "{}", 401},
+      {"appel inconnu", "GET", "/v1/codes", j, "", 404},
+  };
+  for (const Cas& k : cas) {
+    Rep r = appeler(s->adresse(), k.methode, k.chemin, k.porteur, k.corps);
+    EXPECT_EQ(r.statut, k.statut) << k.nom;
+    EXPECT_TRUE(r.corps.is_object() && r.corps.contains("erreur")) << k.nom << " : " << r.corps.dump();
+  }
+  // A body announced as 1 GiB is refused without being read.
+  int port = std::stoi(s->adresse().substr(s->adresse().rfind(':') + 1));
+  httplib::Client brut("127.0.0.1", port);
+  auto t0 = std::chrono::steady_clock::now();
+  auto r = brut.Post("/v1/codes/accepter", std::size_t(1) << 30,
+                     [](size_t, size_t, httplib::DataSink& sink) {
+                       static const std::string bloc(65536, 'x');
+                       return sink.write(bloc.data(), bloc.size());
+                     }, "application/json");
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  if (r) EXPECT_EQ(r->status, 413);
+  // Nothing above spoiled the live session or code.
+  EXPECT_EQ(appeler(s->adresse(), "GET", "/v1/sessions/" + id + "/attendre?delai=0", j).corps["etat"], "attente");
+  EXPECT_EQ(appeler(s->adresse(), "GET", "/v1/sante").statut, 200);
+}
+
+TEST_P(Api, UnCodeExpireAuBoutDeSaDuree) {
+  auto s = lancer({{"duree_code", "1"}});
+  const std::string j = jeton("ilvo");
+  Rep c = code(s->adresse(), j, cle_ssh());
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  EXPECT_EQ(accepter(s->adresse(), c.corps["code"], cle_ssh()).statut, 404);
+  EXPECT_EQ(appeler(s->adresse(), "GET", "/v1/sessions/" + c.corps["session"].get<std::string>() + "/attendre", j).corps,
+            json({{"etat", "expiree"}}));
+}
+
+TEST_P(Api, LimiteParAdresseEtGlobale) {
+  const std::string faux = json{{"code", "000000"}, {"cle_tunnel", cle_ssh()}}.dump();
+  struct Cas {
+    const char* nom;
+    const char *par_adresse, *globale;
+    int statut_autre_adresse;
+  } cas[] = {{"par adresse", "3", "1000", 404}, {"globale", "1000", "3", 429}};
+  for (const Cas& k : cas) {
+    nouvelle_base();
+    auto s = lancer({{"limite_adresse", k.par_adresse}, {"limite_globale", k.globale}});
+    const std::string j = jeton(std::string("t") + k.globale);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(poster_depuis("127.0.0.1", s->adresse(), "/v1/codes/accepter", faux), 404) << k.nom;
+    Rep bloque = accepter(s->adresse(), code(s->adresse(), j, cle_ssh()).corps["code"], cle_ssh());
+    EXPECT_EQ(bloque.statut, 429) << k.nom << ": even a good code waits";
+    int attente = std::atoi(bloque.reessayer.c_str());
+    EXPECT_TRUE(attente >= 1 && attente <= 60) << bloque.reessayer;
+    EXPECT_EQ(poster_depuis("127.0.0.2", s->adresse(), "/v1/codes/accepter", faux), k.statut_autre_adresse) << k.nom;
+  }
+}
+
+TEST_P(Api, UnSeulGagnantQuandPlusieursAcceptentLeMemeCode) {
+  auto s = lancer();
+  const std::string j = jeton("ilvo");
+  constexpr int concurrents = 8;
+  for (int tour = 0; tour < 4; ++tour) {
+    const std::string c = code(s->adresse(), j, cle_ssh()).corps["code"];
+    std::barrier depart(concurrents);
+    std::atomic<int> gagnants = 0, perdants = 0;
+    std::vector<std::thread> fils;
+    for (int i = 0; i < concurrents; ++i)
+      fils.emplace_back([&] {
+        depart.arrive_and_wait();
+        int statut = accepter(s->adresse(), c, cle_ssh()).statut;
+        (statut == 200 ? gagnants : statut == 404 ? perdants : gagnants) += statut == 200 || statut == 404 ? 1 : 100;
+      });
+    for (auto& f : fils) f.join();
+    EXPECT_EQ(gagnants, 1);
+    EXPECT_EQ(perdants, concurrents - 1);
+  }
+}
+
+TEST_P(Api, UnRedemarrageNePerdRien) {
+  auto s = lancer();
+  const std::string j = jeton("ilvo"), cle_hote = cle_ssh();
+  Rep c1 = code(s->adresse(), j, cle_ssh()), c2 = code(s->adresse(), j, cle_ssh());
+  Rep a = accepter(s->adresse(), c1.corps["code"], cle_ssh());
+  ASSERT_EQ(a.statut, 200);
+  s->arreter(SIGKILL);
+  auto t = lancer();
+  EXPECT_EQ(prete(t->adresse(), a.corps, cle_hote).statut, 200);
+  EXPECT_EQ(appeler(t->adresse(), "GET", "/v1/sessions/" + a.corps["session"].get<std::string>() + "/attendre", j)
+                .corps["etat"], "prete");
+  EXPECT_EQ(accepter(t->adresse(), c2.corps["code"], cle_ssh()).statut, 200);
+  EXPECT_EQ(t->arreter(SIGTERM), 0) << "SIGTERM is a clean stop";
+}
+
+TEST_P(Api, UnPortDeRelaisParSessionVivante) {
+  auto s = lancer({{"ports", "45100-45101"}});
+  const std::string j = jeton("ilvo");
+  Rep a = accepter(s->adresse(), code(s->adresse(), j, cle_ssh()).corps["code"], cle_ssh());
+  Rep b = accepter(s->adresse(), code(s->adresse(), j, cle_ssh()).corps["code"], cle_ssh());
+  ASSERT_EQ(a.statut, 200);
+  ASSERT_EQ(b.statut, 200);
+  EXPECT_NE(a.corps["relais"]["port_tunnel"], b.corps["relais"]["port_tunnel"]);
+  const std::string troisieme = code(s->adresse(), j, cle_ssh()).corps["code"];
+  EXPECT_EQ(accepter(s->adresse(), troisieme, cle_ssh()).statut, 503);
+  // The refusal kept the code: once a session ends, its port serves the next one.
+  appeler(s->adresse(), "POST", "/v1/sessions/" + a.corps["session"].get<std::string>() + "/fermer", j, "{}");
+  Rep c = accepter(s->adresse(), troisieme, cle_ssh());
+  ASSERT_EQ(c.statut, 200);
+  EXPECT_EQ(c.corps["relais"]["port_tunnel"], a.corps["relais"]["port_tunnel"]);
+}
+
+TEST_P(Api, UnJetonRevoqueFermeSesSessions) {
+  auto s = lancer();
+  const std::string j = jeton("ilvo"), cle_tech = cle_ssh();
+  Rep a = accepter(s->adresse(), code(s->adresse(), j, cle_tech).corps["code"], cle_ssh());
+  ASSERT_EQ(prete(s->adresse(), a.corps, cle_ssh()).statut, 200);
+  EXPECT_NE(cles(cle_tech), "");
+  EXPECT_EQ(essais::executer({binaire, "jeton", "revoquer", "ilvo", "--base", base_}, "/dev/null"), 0);
+  EXPECT_EQ(essais::executer({binaire, "jeton", "revoquer", "ilvo", "--base", base_}, "/dev/null"), 1);
+  EXPECT_EQ(cles(cle_tech), "");
+  EXPECT_EQ(code(s->adresse(), j, cle_ssh()).statut, 401);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bases, Api, ::testing::Values(Genre::sqlite, Genre::postgres),
+                         [](const auto& i) { return i.param == Genre::sqlite ? "SQLite" : "PostgreSQL"; });
+
+class Repliques : public Api {};
+
+TEST_P(Repliques, DeuxServicesSurUneBase) {
+  auto a = lancer(), b = lancer();
+  const std::string j = jeton("ilvo");
+  Rep c = code(a->adresse(), j, cle_ssh());
+  Rep acc = accepter(b->adresse(), c.corps["code"], cle_ssh());
+  ASSERT_EQ(acc.statut, 200) << "a code made on one replica is good on the other";
+  std::thread ordinateur([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(prete(b->adresse(), acc.corps, cle_ssh()).statut, 200);
+  });
+  auto debut = std::chrono::steady_clock::now();
+  Rep w = appeler(a->adresse(), "GET", "/v1/sessions/" + c.corps["session"].get<std::string>() + "/attendre?delai=20", j);
+  ordinateur.join();
+  EXPECT_EQ(w.corps["etat"], "prete");
+  EXPECT_LT(std::chrono::steady_clock::now() - debut, std::chrono::seconds(3));
+
+  for (int tour = 0; tour < 3; ++tour) {
+    const std::string code_commun = code(a->adresse(), j, cle_ssh()).corps["code"];
+    std::barrier depart(8);
+    std::atomic<int> gagnants = 0;
+    std::vector<std::thread> fils;
+    for (int i = 0; i < 8; ++i)
+      fils.emplace_back([&, i] {
+        depart.arrive_and_wait();
+        if (accepter((i % 2 ? a : b)->adresse(), code_commun, cle_ssh()).statut == 200) ++gagnants;
+      });
+    for (auto& f : fils) f.join();
+    EXPECT_EQ(gagnants, 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bases, Repliques, ::testing::Values(Genre::sqlite, Genre::postgres),
+                         [](const auto& i) { return i.param == Genre::sqlite ? "SQLite" : "PostgreSQL"; });
+
+TEST(Ecoute, HttpEnClairSeulementEnBoucleLocaleEtTls) {
+  Dossier d;
+  const std::string cert = (d.chemin / "cert.pem").string(), cle = (d.chemin / "cle.pem").string();
+  ASSERT_EQ(essais::executer({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                              "-keyout", cle, "-out", cert}, (d.chemin / "openssl.log").string()), 0);
+  const std::string base = "sqlite:" + (d.chemin / "s.db").string();
+  EXPECT_EQ(essais::executer({binaire, "servir", "--ecoute", "0.0.0.0:0", "--base", base},
+                             (d.chemin / "refus.log").string()), 2);
+  EXPECT_NE(essais::lire_fichier(d.chemin / "refus.log").find("HTTP en clair refusé"), std::string::npos);
+
+  ServiceLance s(binaire, d.chemin, {{"ecoute", "127.0.0.1:0"}, {"base", base}, {"certificat", cert}, {"cle_privee", cle}});
+  ASSERT_TRUE(s.demarrer()) << s.journal();
+  ASSERT_EQ(s.adresse().rfind("https://", 0), 0u);
+  httplib::SSLClient c("127.0.0.1", std::stoi(s.adresse().substr(s.adresse().rfind(':') + 1)));
+  c.set_ca_cert_path(cert.c_str());
+  c.enable_server_certificate_verification(true);
+  auto r = c.Get("/v1/sante");
+  ASSERT_TRUE(r) << httplib::to_string(r.error());
+  EXPECT_EQ(r->status, 200);
+}
+
+}  // namespace
