@@ -1,4 +1,5 @@
 // The command language: one request text in, one reply text out.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -151,9 +152,15 @@ std::string Agent::lire(const std::vector<std::string_view>& mots) {
     if (!s_.permissions->peutAgir()) return "refus autorisation de contrôle non accordée";
     std::optional<std::string> motif;
     if (mots.size() > 1) motif = joindreArguments(mots);
-    const auto liste = s_.lecture->elements(motif, maximumLire);
+    // One more than shown tells whether the list was cut.
+    auto liste = s_.lecture->elements(motif, maximumLire + 1);
+    const bool coupe = liste.size() > static_cast<std::size_t>(maximumLire);
+    if (coupe) liste.resize(maximumLire);
     if (!liste.empty())
-        return "ok " + std::to_string(liste.size()) + " éléments dans « " + nomDevant() + " »\n" + enLignes(liste);
+        return "ok " + std::to_string(liste.size()) + " éléments dans « " + nomDevant() + " »\n" + enLignes(liste) +
+               (coupe ? "\n… et d’autres éléments au-delà de ces " + std::to_string(maximumLire) +
+                            " (« lire MOTIF » pour les chercher)"
+                      : "");
     std::string r = "ok rien d'étiqueté dans « " + nomDevant() + " »";
     if (motif) r += " pour « " + *motif + " »";
     return r + " — là, il faut vraiment regarder l'image";
@@ -169,7 +176,15 @@ std::string Agent::viser(const std::vector<std::string_view>& mots) {
     const double y = e->cadre.y + e->cadre.hauteur / 2;
     s_.saisie->cliquer(x, y, false, false);
     const std::string role = e->role.starts_with("AX") ? e->role.substr(2) : e->role;
-    return "ok clic " + role + " « " + e->nom + " » en " + tronque(x) + "," + tronque(y);
+    // A field without a name is told by its contents, on one line and cut as `lire` does.
+    std::string valeur;
+    if (e->nom.empty() && !e->valeur.empty()) {
+        std::string v = e->valeur;
+        std::replace(v.begin(), v.end(), '\n', ' ');
+        bool coupe = false;
+        valeur = " = " + std::string(texte::debut(v, 90, coupe)) + (coupe ? "…" : "");
+    }
+    return "ok clic " + role + " « " + e->nom + " »" + valeur + " en " + tronque(x) + "," + tronque(y);
 }
 
 std::string Agent::flux(const std::vector<std::string_view>& mots) {

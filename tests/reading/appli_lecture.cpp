@@ -2,11 +2,12 @@
 // root-coordinate rectangle of each named widget ("geometrie"), the clicks of the
 // "Envoyer" and "Réglages" buttons ("clics"), one line per control activated ("actives")
 // and "pret" once shown.
-//   appli_lecture --etat DIR [--lignes N] [--scene principale|touches|dialogue]
+//   appli_lecture --etat DIR [--lignes N] [--scene principale|touches|dialogue|pave]
 // principale: a menu bar whose menus stay closed, a few known controls, then a grid of
 //   labelled rows to make the tree as large as asked.
 // touches: a calculator's keys, toggle buttons whose value "0" or "1" says pressed or not.
 // dialogue: the main window under a modal save dialog whose fields are named by labels.
+// pave: 200 buttons, all on screen at once.
 #include <gtk/gtk.h>
 
 #include <cstring>
@@ -224,6 +225,17 @@ void dialogue() {
     devant = d;
 }
 
+void pave() {
+    fenetre = nouvelleFenetre("Pavé", 1200, 500);
+    GtkWidget* grille = gtk_grid_new();
+    gtk_container_add(GTK_CONTAINER(fenetre), grille);
+    for (int i = 0; i < 200; ++i)
+        gtk_grid_attach(GTK_GRID(grille), gtk_button_new_with_label(("Case " + std::to_string(i + 1)).c_str()), i % 20,
+                        i / 20, 1, 1);
+    gtk_widget_show_all(fenetre);
+    devant = fenetre;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -241,6 +253,8 @@ int main(int argc, char** argv) {
         touches();
     else if (scene == "dialogue")
         dialogue();
+    else if (scene == "pave")
+        pave();
     else
         principale(lignes);
     gtk_window_present(GTK_WINDOW(devant));

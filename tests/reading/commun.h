@@ -40,13 +40,14 @@ struct Rect {
 // The test window, started with its state folder; killed at the end.
 class Appli {
 public:
-    explicit Appli(const std::string& programme, int lignes = 0) {
+    explicit Appli(const std::string& programme, int lignes = 0, const std::string& scene = "principale") {
         char modele[] = "/tmp/essai-lecture-XXXXXX";
         etat_ = mkdtemp(modele);
         pid_ = fork();
         if (pid_ == 0) {
             const std::string n = std::to_string(lignes);
-            execl(programme.c_str(), programme.c_str(), "--etat", etat_.c_str(), "--lignes", n.c_str(), nullptr);
+            execl(programme.c_str(), programme.c_str(), "--etat", etat_.c_str(), "--lignes", n.c_str(), "--scene",
+                  scene.c_str(), nullptr);
             _exit(127);
         }
         pret_ = attendreQue([&] { return std::filesystem::exists(etat_ + "/pret"); });
@@ -74,5 +75,13 @@ private:
     pid_t pid_ = -1;
     bool pret_ = false;
 };
+
+// Gives the focus to the window of that process whose title matches, as a click would;
+// the reader works on the application in front.
+inline bool donnerFocus(int pid, const std::string& titre) {
+    const std::string c = "xdotool search --all --sync --onlyvisible --pid " + std::to_string(pid) + " --name '" + titre +
+                          "' | head -n 1 | xargs -r xdotool windowfocus --sync >/dev/null 2>&1";
+    return std::system(c.c_str()) == 0;
+}
 
 }  // namespace essai
