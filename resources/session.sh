@@ -163,9 +163,11 @@ preparer() {
   [[ $code =~ ^[0-9]{6}$ ]] || echec "code refusé"
   lire_conf
   compte_de "$(id -u)" || echec "compte inconnu"
-  local d
-  d=$(details_de "$u_uid" "$u_maison")
-  mkdir -p -m 0700 "$(dirname "$d")" 2>/dev/null
+  local final d
+  final=$(details_de "$u_uid" "$u_maison")
+  # Made aside and put in place only once the code is accepted: a wrong code loses nothing.
+  d=$final.nouveau
+  mkdir -p -m 0700 "$(dirname "$final")" 2>/dev/null
   rm -rf "$d" && mkdir -m 0700 "$d" || echec "impossible de créer $d"
   ssh-keygen -q -t ed25519 -N '' -C depannage-vimba -f "$d/tunnel" </dev/null >/dev/null 2>&1 ||
     { rm -rf "$d"; echec "clé du tunnel impossible à créer"; }
@@ -200,6 +202,7 @@ preparer() {
   else
     echo "[$d_relais_hote]:$d_relais_port $d_relais_cle" >"$d/relais_connu"
   fi
+  rm -rf "$final" && mv -T "$d" "$final" || { rm -rf "$d"; echec "impossible de créer $final"; }
 }
 
 # The technician's system account: made at install, remade here when missing. sshd runs the
