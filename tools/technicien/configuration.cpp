@@ -1,5 +1,6 @@
 #include "tools/technicien/configuration.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -50,7 +51,9 @@ std::string nomParDefaut() {
 }
 
 bool boucleLocale(const std::string& hote) {
-    return hote == "localhost" || hote == "[::1]" || hote == "::1" || hote.rfind("127.", 0) == 0;
+    in_addr v4{};
+    return hote == "localhost" || hote == "[::1]" ||
+           (::inet_pton(AF_INET, hote.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127);
 }
 
 bool estDansAlphabet(const std::string& s, const char* alphabet) {
@@ -93,6 +96,8 @@ std::optional<Configuration> lireConfiguration(std::string& erreur) {
         erreur = "impossible de créer le dossier " + c.dossier + " : " + std::strerror(errno);
         return std::nullopt;
     }
+    // It holds the private key and the token: nobody else looks in.
+    ::chmod(c.dossier.c_str(), 0700);
     std::ifstream f(c.dossier + "/service.conf");
     std::string ligne;
     while (std::getline(f, ligne)) {
@@ -125,11 +130,11 @@ bool verifierService(const Configuration& c, std::string& erreur) {
         return false;
     }
     if (http) {
-        std::string hote = c.adresse.substr(7);
-        hote = hote.substr(0, hote.find('/'));
-        if (hote.rfind('[', 0) != 0) hote = hote.substr(0, hote.rfind(':'));
-        else hote = hote.substr(0, hote.find(']') + 1);
-        if (!boucleLocale(hote)) {
+        const std::string autorite = c.adresse.substr(7, c.adresse.find_first_of("/?#", 7) - 7);
+        const auto fin = autorite[0] == '[' ? autorite.find(']') + 1 : autorite.find(':');
+        const std::string hote = autorite.substr(0, fin), reste = fin < autorite.size() ? autorite.substr(fin) : "";
+        const bool portSeul = reste.empty() || (reste.size() > 1 && reste[0] == ':' && reste.find_first_not_of("0123456789", 1) == std::string::npos);
+        if (!portSeul || !boucleLocale(hote)) {
             erreur = "adresse en http:// refusée hors de cette machine (« " + c.adresse + " ») : le jeton passerait en clair";
             return false;
         }
