@@ -121,6 +121,17 @@ int servir(const Config& config) {
       std::fprintf(stderr, "vimba-service : %s %s → %d %s\n", req.method.c_str(), req.path.c_str(),
                    rep.statut, base->derniere_erreur().c_str());
   };
+  // An announced body too large is refused before a byte of it is read, and the connection
+  // closed: the library would otherwise read it all to throw it away.
+  serveur->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    const std::string longueur = req.get_header_value("Content-Length");
+    if (longueur.empty() || (longueur.size() < 10 && std::strtoull(longueur.c_str(), nullptr, 10) <= corps_maximal))
+      return httplib::Server::HandlerResponse::Unhandled;
+    res.status = 413;
+    res.set_header("Connection", "close");
+    res.set_content(std::string("{\"erreur\":\"") + message_statut(413) + "\"}", "application/json; charset=utf-8");
+    return httplib::Server::HandlerResponse::Handled;
+  });
   serveur->Get(".*", traiter);
   serveur->Post(".*", traiter);
   serveur->set_error_handler([](const httplib::Request&, httplib::Response& res) {
