@@ -5,9 +5,11 @@
 #include <pwd.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +56,27 @@ std::string nomProvisoire() {
     }
     return nom;
 }
+// Named entries of an access ACL reach other accounts through the group bits (the mask):
+// one that grants anything to an account outside the session opens the folder to it.
+bool aclOuverte(int fd, mode_t mode, const std::optional<Technicien>& t) {
+    std::uint8_t acl[1024];
+    const ssize_t n = ::fgetxattr(fd, "system.posix_acl_access", acl, sizeof acl);
+    if (n < 0) return errno == ERANGE;  // too many entries to be one of ours
+    const unsigned masque = (mode >> 3) & 7;
+    for (ssize_t i = 4; i + 8 <= n; i += 8) {
+        std::uint16_t etiquette, droits;
+        std::uint32_t id;
+        std::memcpy(&etiquette, acl + i, 2);
+        std::memcpy(&droits, acl + i + 2, 2);
+        std::memcpy(&id, acl + i + 4, 4);
+        const bool utilisateur = etiquette == 0x02, groupe = etiquette == 0x08;
+        if (!(utilisateur || groupe) || (droits & masque) == 0) continue;
+        if (t && ((utilisateur && id == t->uid) || (groupe && id == t->gid))) continue;
+        if (utilisateur && id == ::geteuid()) continue;
+        return true;
+    }
+    return false;
+}
 }  // namespace
 
 std::optional<Technicien> technicien() {
@@ -85,7 +108,10 @@ std::optional<Dossier> Dossier::ouvrir(const std::string& chemin, Verdict* verdi
         v = Verdict::OuvertAuxAutres;
     } else if (st.st_mode & S_IRWXG) {
         const auto t = technicien();
-        if (!t || t->gid != st.st_gid) v = Verdict::GroupeEtranger;
+        if (!t || t->gid != st.st_gid)
+            v = Verdict::GroupeEtranger;
+        else if (aclOuverte(fd, st.st_mode, t))
+            v = Verdict::OuvertAuxAutres;
     }
     if (verdict) *verdict = v;
     if (v != Verdict::Sur) {

@@ -35,13 +35,13 @@ verifier() {  # what expected obtained
   if [ "$2" == "$3" ]; then echo "ok   - $1"; else echo "FAIL - $1: expected «$2» got «$3»"; echecs=$((echecs + 1)); fi
 }
 comme() { local u=$1; shift; runuser -u "$u" -- "$@"; }
-# Drops a request as ACCOUNT and prints its reply, or "rien" after 1.5 s.
+# Drops a request as ACCOUNT and prints its reply, or "rien" after 10 s.
 poser() {  # account id text
   comme "$1" sh -c "printf '%s' \"\$2\" > \"\$1/demande-\$3.tmp\" && mv \"\$1/demande-\$3.tmp\" \"\$1/demande-\$3\"" sh "$D" "$3" "$2"
   attendre "$D/reponse-$2"
 }
-attendre() {
-  for _ in $(seq 150); do [ -e "$1" ] && { cat "$1"; return; }; sleep 0.01; done
+attendre() {  # file [hundredths of a second]
+  for _ in $(seq "${2:-1000}"); do [ -e "$1" ] && { cat "$1"; return; }; sleep 0.01; done
   echo rien
 }
 # The first two bytes the stream sends ACCOUNT, empty when it is closed on it.
@@ -65,13 +65,14 @@ r=$(poser "$tech" z2 etat)  # taken after it, so the first has been judged
 verifier "a third account's request is removed unanswered" "absent absent" \
   "$([ -e "$D/demande-z" ] && echo present || echo absent) $([ -e "$D/reponse-z" ] && echo present || echo absent)"
 
-# A folder open to others, or shared with a group that is not the technician's, is not served.
-for cas in "2777 $tech others" "2770 $tiers another-group"; do
+# A folder open to others, shared with a group that is not the technician's, or opened to a
+# third account by an ACL entry, is not served.
+for cas in "2777 $tech - others" "2770 $tiers - another-group" "2770 $tech u:$tiers:rx an-ACL"; do
   set -- $cas
-  chgrp "$2" "$D"; chmod "$1" "$D"
+  chgrp "$2" "$D"; chmod "$1" "$D"; [ "$3" = - ] || setfacl -m "$3" "$D"
   printf 'etat' > "$D/demande-m.tmp"; mv "$D/demande-m.tmp" "$D/demande-m"
-  verifier "a folder with $3 access is not served" rien "$(attendre "$D/reponse-m")"
-  chgrp "$tech" "$D"; chmod 2770 "$D"
+  verifier "a folder with ${4//-/ } access is not served" rien "$(attendre "$D/reponse-m" 150)"
+  setfacl -b "$D"; chgrp "$tech" "$D"; chmod 2770 "$D"
   verifier "and is served again once closed" "ok ecran=1" "$(r=$(attendre "$D/reponse-m"); echo "${r%% agir=*}")"
   rm -f "$D/reponse-m"
 done
