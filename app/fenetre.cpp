@@ -37,20 +37,44 @@ void posterEtAttendre(std::function<void()> f) {
     fait.get_future().wait();
 }
 
-// Serves files of the page's folder only; anything that resolves outside it is refused.
-void servir(WebKitURISchemeRequest* requete, gpointer donnees) {
+const char* const cleDossier = "vimba-dossier";
+
+bool deNosRessources(const char* uri) {
+    gchar* s = uri ? g_uri_parse_scheme(uri) : nullptr;
+    bool oui = s && g_ascii_strcasecmp(s, schema) == 0;
+    g_free(s);
+    return oui;
+}
+
+// The page's folder, resolved once; empty when it cannot be, so that nothing is ever read
+// relative to the current directory.
+std::string resoudre(const std::string& dossier) {
     namespace fs = std::filesystem;
-    const auto& racine = *static_cast<std::string*>(donnees);
     std::error_code ec;
-    fs::path base = fs::canonical(racine, ec);
+    if (!fs::path(dossier).is_absolute()) return {};
+    fs::path c = fs::canonical(dossier, ec);
+    if (ec || !fs::is_directory(c, ec)) return {};
+    return c.string();
+}
+
+void refuser(WebKitURISchemeRequest* requete, int code, const char* pourquoi) {
+    GError* e = g_error_new_literal(G_IO_ERROR, code, pourquoi);
+    webkit_uri_scheme_request_finish_error(requete, e);
+    g_error_free(e);
+}
+
+// Serves files of the requesting view's folder only; anything that resolves outside it, or
+// any request when that folder is unknown, is refused.
+void servir(WebKitURISchemeRequest* requete, gpointer) {
+    namespace fs = std::filesystem;
+    WebKitWebView* vue = webkit_uri_scheme_request_get_web_view(requete);
+    auto* racine = vue ? static_cast<std::string*>(g_object_get_data(G_OBJECT(vue), cleDossier)) : nullptr;
+    if (!racine || racine->empty()) return refuser(requete, G_IO_ERROR_PERMISSION_DENIED, "ressources introuvables");
+    fs::path base(*racine);
+    std::error_code ec;
     fs::path voulu = fs::weakly_canonical(base / fs::path(webkit_uri_scheme_request_get_path(requete)).relative_path(), ec);
     auto [fin, _] = std::mismatch(base.begin(), base.end(), voulu.begin(), voulu.end());
-    if (ec || fin != base.end() || !fs::is_regular_file(voulu, ec)) {
-        GError* e = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "introuvable");
-        webkit_uri_scheme_request_finish_error(requete, e);
-        g_error_free(e);
-        return;
-    }
+    if (ec || fin != base.end() || !fs::is_regular_file(voulu, ec)) return refuser(requete, G_IO_ERROR_NOT_FOUND, "introuvable");
     GFile* f = g_file_new_for_path(voulu.c_str());
     GFileInputStream* flux = g_file_read(f, nullptr, nullptr);
     gchar* type = g_content_type_guess(voulu.c_str(), nullptr, 0, nullptr);
@@ -59,13 +83,25 @@ void servir(WebKitURISchemeRequest* requete, gpointer donnees) {
         webkit_uri_scheme_request_finish(requete, G_INPUT_STREAM(flux), gssize(fs::file_size(voulu, ec)), mime);
         g_object_unref(flux);
     } else {
-        GError* e = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, "illisible");
-        webkit_uri_scheme_request_finish_error(requete, e);
-        g_error_free(e);
+        refuser(requete, G_IO_ERROR_FAILED, "illisible");
     }
     g_free(mime);
     g_free(type);
     g_object_unref(f);
+}
+
+// The view shows our pages and nothing else: a dropped link, a script or a load asked from
+// outside would otherwise bring in a page that could post to the bridge.
+gboolean decider(WebKitWebView*, WebKitPolicyDecision* d, WebKitPolicyDecisionType type, gpointer) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    bool permis = false;
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+        WebKitNavigationAction* a = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(d));
+        permis = deNosRessources(webkit_uri_request_get_uri(webkit_navigation_action_get_request(a)));
+    }
+    if (permis) webkit_policy_decision_use(d);
+    else webkit_policy_decision_ignore(d);
+    return TRUE;
 }
 
 const char* const style =
@@ -121,7 +157,7 @@ void Fenetre::montrer() {
     WebKitWebContext* contexte = webkit_web_context_get_default();
     static bool schemaPris = false;
     if (!schemaPris) {
-        webkit_web_context_register_uri_scheme(contexte, schema, servir, new std::string(dossierPage_), nullptr);
+        webkit_web_context_register_uri_scheme(contexte, schema, servir, nullptr, nullptr);
         webkit_security_manager_register_uri_scheme_as_secure(webkit_web_context_get_security_manager(contexte), schema);
         schemaPris = true;
     }
@@ -130,6 +166,9 @@ void Fenetre::montrer() {
     webkit_user_content_manager_register_script_message_handler(contenu, "vimba");
     vue_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(contenu));
     g_object_unref(contenu);
+    g_object_set_data_full(G_OBJECT(vue_), cleDossier, new std::string(resoudre(dossierPage_)),
+                           [](gpointer p) { delete static_cast<std::string*>(p); });
+    g_signal_connect(vue_, "decide-policy", G_CALLBACK(decider), nullptr);
     GdkRGBA transparent{0, 0, 0, 0};
     webkit_web_view_set_background_color(vue_, &transparent);
     g_signal_connect(vue_, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent e, gpointer moi) {
@@ -191,6 +230,7 @@ void Fenetre::montrer() {
 
 void Fenetre::recu(WebKitUserContentManager*, WebKitJavascriptResult* r, gpointer donnees) {
     auto* moi = static_cast<Fenetre*>(donnees);
+    if (!moi->vue_ || !deNosRessources(webkit_web_view_get_uri(moi->vue_))) return;
     JSCValue* corps = webkit_javascript_result_get_js_value(r);
     if (!jsc_value_is_object(corps) || jsc_value_is_array(corps) || jsc_value_is_function(corps)) return;
     JSCValue* action = jsc_value_object_get_property(corps, "action");
@@ -294,6 +334,9 @@ void Fenetre::montrerSession() {
         gtk_window_move(fenetre_, zone.x + zone.width - petiteLargeur - marge, zone.y + marge);
         gtk_window_set_keep_above(fenetre_, TRUE);
     }
+    // The password dialog had the keyboard: give it back to the panel and its one button.
+    gtk_window_present(fenetre_);
+    if (vue_) gtk_widget_grab_focus(GTK_WIDGET(vue_));
     lancerVeille();
 }
 

@@ -8,6 +8,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "../agent/doubles.h"
 #include "app/fenetre.h"
 
@@ -50,12 +54,14 @@ protected:
                                  " *) echo 'code refusé' >&2; exit 1;; esac;;\n"
                                  "  activer) echo jeton-42;;\n"
                                  "  veille) echo 'ssh=0';;\n"
+                                 "  arreter) [ -e '" << (dossier / "lent").string() << "' ] && sleep 1.5;;\n"
                                  "esac\n";
         fs::permissions(script, fs::perms::owner_all);
         // Stands in for pkexec: runs the program, or acts out a dismissed dialog.
         pkexec = dossier / "pkexec";
         std::ofstream(pkexec) << "#!/bin/bash\n[ -e '" << (dossier / "refuser").string()
-                              << "' ] && exit 126\nexec \"$@\"\n";
+                              << "' ] && { echo 'Error executing command as another user: Request dismissed' >&2; exit 126; }\n"
+                                 "exec \"$@\"\n";
         fs::permissions(pkexec, fs::perms::owner_all);
 
         agent = std::make_unique<Agent>(essais::servicesDoubles(journal), (dossier / "requetes").string());
@@ -198,6 +204,151 @@ TEST_F(FenetreReelle, SessionOpensSmallAndClosesBackToFullSize) {
     })) << l << "x" << h;
 }
 
+// The password dialog takes the keyboard; once the session opens the panel has it back, Tab
+// stays on « Terminer le dépannage » and Return presses it.
+TEST_F(FenetreReelle, SmallPanelIsDrivenByKeyboard) {
+    GtkWidget* dialogue = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_show(dialogue);
+    gtk_window_present(GTK_WINDOW(dialogue));
+    ASSERT_TRUE(attendre([&] { return gtk_window_is_active(GTK_WINDOW(dialogue)); }));
+    poster("{action: 'code', code: 'bon'}");
+    ASSERT_TRUE(attendre([&] {
+        return fenetre->sessionOuverte() && gtk_window_is_active(fenetre->fenetre()) &&
+               evaluer("document.body.className").find("petit") != std::string::npos;
+    }, 15));
+    evaluer("window.touches = 0; document.addEventListener('keydown', () => ++window.touches)");
+    for (int i = 1; i <= 3; ++i) {
+        std::system("xdotool key Tab");
+        ASSERT_TRUE(attendre([&] { return evaluer("String(window.touches)") == std::to_string(i); }));
+        EXPECT_EQ(evaluer("document.activeElement.id + ' ' + document.hasFocus()"), "bouton-arreter true") << i;
+    }
+    std::system("xdotool key Return");
+    EXPECT_TRUE(attendre([&] { return visible("vue-fermee"); }));
+    EXPECT_FALSE(fenetre->sessionOuverte());
+    gtk_widget_destroy(dialogue);
+}
+
+// Closing asks for the password: while it runs the page says so, offers nothing to press, and
+// a second "arreter" reaching the application is dropped.
+TEST_F(FenetreReelle, ClosingShowsItsStateAndRunsOnce) {
+    poster("{action: 'code', code: 'bon'}");
+    ASSERT_TRUE(attendre([&] { return visible("vue-ouverte"); }, 15));
+    std::ofstream(dossier / "lent") << "";
+    evaluer("document.getElementById('bouton-arreter').click()");
+    EXPECT_EQ(texte("titre-avancement"), "Fermeture…");
+    EXPECT_TRUE(visible("vue-avancement"));
+    const std::string actifs = "String([...document.querySelectorAll('button')].filter(b => !b.disabled).length)";
+    EXPECT_EQ(evaluer(actifs), "0");
+    attendre([] { return false; }, 0.3);
+    poster("{action: 'arreter'}");
+    EXPECT_TRUE(attendre([&] { return visible("vue-fermee"); }));
+    EXPECT_NE(evaluer(actifs), "0");
+    auto j = journalScript();
+    size_t n = 0;
+    for (size_t p = j.find("arreter"); p != std::string::npos; p = j.find("arreter", p + 1)) ++n;
+    EXPECT_EQ(n, 1u) << j;
+}
+
+TEST_F(FenetreReelle, PermissionsAskedAgainWhenTheWindowComesBack) {
+    GtkWidget* autre = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_show(autre);
+    gtk_window_present(GTK_WINDOW(autre));
+    ASSERT_TRUE(attendre([&] { return gtk_window_is_active(GTK_WINDOW(autre)); }));
+    attendre([] { return false; }, 0.6);
+    journal.agir = false;
+    gtk_window_present(fenetre->fenetre());
+    EXPECT_TRUE(attendre([&] { return evaluer("document.getElementById('aut-agir').className") == "non"; }));
+    gtk_widget_destroy(autre);
+}
+
+// Whatever bytes the text holds, the page gets each character as it was sent.
+TEST_F(FenetreReelle, NoticesReachThePageExactly) {
+    const std::string textes[] = {
+        std::string("a\rb") + '\0' + "c",
+        "l'accès \"entre\" \\ et \\' ${x} </script>",
+        "ligne\xe2\x80\xa8s\xe2\x80\xa9\n\x01\x1f\x7f fin",
+    };
+    for (const auto& t : textes) {
+        std::string attendu;
+        for (const char* p = t.data(); p < t.data() + t.size(); p = g_utf8_next_char(p))
+            attendu += (attendu.empty() ? "" : ",") + std::to_string(g_utf8_get_char(p));
+        fenetre->repondre("souci", t);
+        EXPECT_TRUE(attendre([&] {
+            return evaluer("Array.from(document.getElementById('message-souci').textContent, c => c.codePointAt(0)).join(',')") ==
+                   attendu;
+        })) << attendu;
+    }
+}
+
+// Neither a load asked of the view nor a script in the page takes it away from its own pages;
+// nothing is even asked of a server.
+TEST_F(FenetreReelle, OnlyItsOwnPagesLoad) {
+    int ecoute = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in adresse{};
+    adresse.sin_family = AF_INET;
+    adresse.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t taille = sizeof adresse;
+    ASSERT_EQ(bind(ecoute, reinterpret_cast<sockaddr*>(&adresse), sizeof adresse), 0);
+    ASSERT_EQ(listen(ecoute, 4), 0);
+    getsockname(ecoute, reinterpret_cast<sockaddr*>(&adresse), &taille);
+    const std::string http = "http://127.0.0.1:" + std::to_string(ntohs(adresse.sin_port)) + "/";
+    const std::string fichier = "file://" + (dossier / "intrus.html").string();
+    std::ofstream(dossier / "intrus.html")
+        << "<title>intrus</title><script>window.webkit.messageHandlers.vimba.postMessage({action:'fermer'})</script>";
+
+    auto charger = [&](const std::string& uri) { webkit_web_view_load_uri(fenetre->vue(), uri.c_str()); };
+    auto script = [&](const std::string& js) { evaluer(js); };
+    struct Cas {
+        std::string quoi;
+        std::function<void()> faire;
+    } cas[] = {
+        {"charger " + fichier, [&] { charger(fichier); }},
+        {"charger " + http, [&] { charger(http); }},
+        {"charger data:", [&] { charger("data:text/html,<title>intrus</title>"); }},
+        {"location " + fichier, [&] { script("location.href = '" + fichier + "'"); }},
+        {"lien " + http, [&] {
+             script("const a = document.createElement('a'); a.href = '" + http + "'; document.body.append(a); a.click()");
+         }},
+        {"cadre " + http, [&] { script("document.body.insertAdjacentHTML('beforeend', '<iframe src=\"" + http + "\"></iframe>')"); }},
+    };
+    for (const auto& c : cas) {
+        c.faire();
+        attendre([] { return false; }, 0.5);
+        EXPECT_EQ(std::string(webkit_web_view_get_uri(fenetre->vue())), "vimba-ressources:///interface.html") << c.quoi;
+        EXPECT_EQ(evaluer("document.title"), "Dépannage Vimba") << c.quoi;
+    }
+    // A load asked of the view may open a connection ahead of the policy; no request may follow.
+    attendre([] { return false; }, 0.3);
+    for (int client; (client = accept(ecoute, nullptr, nullptr)) >= 0; close(client)) {
+        char octet;
+        EXPECT_LE(recv(client, &octet, 1, MSG_DONTWAIT), 0) << "une requête est partie vers " << http;
+    }
+    close(ecoute);
+    EXPECT_EQ(quittes, 0);
+}
+
+// As if a page had got past the navigation policy: only the application's own pages may post
+// to the bridge.
+TEST_F(FenetreReelle, MessagesFromAnotherPageAreIgnored) {
+    guint politique = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
+    while (gulong h = g_signal_handler_find(fenetre->vue(), GSignalMatchType(G_SIGNAL_MATCH_ID | G_SIGNAL_MATCH_UNBLOCKED),
+                                            politique, 0, nullptr, nullptr, nullptr))
+        g_signal_handler_block(fenetre->vue(), h);
+    webkit_web_view_load_html(fenetre->vue(),
+                              "<script>for (const m of [{action: 'code', code: 'bon'}, {action: 'fermer'}])"
+                              " window.webkit.messageHandlers.vimba.postMessage(m);"
+                              " document.title = 'ailleurs'</script>",
+                              "http://exemple.invalid/");
+    // Messages and the title leave the page in that order, on one connection.
+    ASSERT_TRUE(attendre([&] {
+        const char* t = webkit_web_view_get_title(fenetre->vue());
+        return t && std::string(t) == "ailleurs";
+    }));
+    attendre([] { return false; }, 0.5);
+    EXPECT_EQ(quittes, 0);
+    EXPECT_EQ(journalScript(), "");
+}
+
 TEST_F(FenetreReelle, TerminationWithASessionOpenRunsArreterOnce) {
     poster("{action: 'code', code: 'bon'}");
     ASSERT_TRUE(attendre([&] { return fenetre->sessionOuverte(); }, 15));
@@ -209,6 +360,35 @@ TEST_F(FenetreReelle, TerminationWithASessionOpenRunsArreterOnce) {
     EXPECT_EQ(n, 1u) << j;
     EXPECT_EQ(quittes, 1);
     EXPECT_FALSE(agent->enMarche());
+}
+
+// The page's folder cannot be found: nothing is served, not even from the current directory.
+TEST(RessourcesIntrouvables, NothingIsServed) {
+    fs::path ici = fs::temp_directory_path() / ("vimba-app-cwd-" + std::to_string(getpid()));
+    fs::create_directories(ici / "relatif");
+    for (const auto& p : {ici / "interface.html", ici / "relatif" / "interface.html"})
+        std::ofstream(p) << "<title>fuite</title>";
+    fs::path avant = fs::current_path();
+    fs::current_path(ici);
+    essais::Journal journal;
+    Agent agent(essais::servicesDoubles(journal), (ici / "requetes").string());
+    for (const char* dossierPage : {"", ".", "relatif", "/nulle/part"}) {
+        Fenetre f(agent, dossierPage, Programmes{"/bin/false"});
+        f.quitter = [] {};
+        f.montrer();
+        bool echec = false;
+        g_signal_connect(f.vue(), "load-failed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer p) {
+                             *static_cast<bool*>(p) = true;
+                             return FALSE;
+                         }),
+                         &echec);
+        EXPECT_TRUE(attendre([&] { return echec; })) << "« " << dossierPage << " »";
+        attendre([] { return false; }, 0.2);
+        const char* titre = webkit_web_view_get_title(f.vue());
+        EXPECT_NE(std::string(titre ? titre : ""), "fuite") << "« " << dossierPage << " »";
+    }
+    fs::current_path(avant);
+    fs::remove_all(ici);
 }
 
 }  // namespace
