@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the main job. Without a display (a server, CI)
-# it starts a virtual one first, so it runs anywhere.
+# The main job: installs what is needed, builds, and plays a whole help session on this
+# computer (scripts/demo.sh): a local support service and relay, the application, a scripted
+# technician. Its outputs land in demo-sortie/. As root (or with sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target depannage-vimba vimba-agent vimba-demande vimba-voir
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  exec build/app/depannage-vimba "$@"
-fi
-exec scripts/avec-bureau.sh build/app/depannage-vimba "$@"
+cmake --build build -j"$(nproc)" --target depannage-vimba vimba-agent vimba-demande vimba-voir \
+  vimba-porte vimba-service vimba-technicien
+exec scripts/demo.sh "$@"
