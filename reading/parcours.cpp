@@ -11,6 +11,12 @@ namespace vimba::lecture {
 
 namespace {
 
+// A scrolled list or grid shows one run of its children and hides the rest, often
+// thousands. Past this many children, a run of hidden ones is stepped over.
+constexpr std::size_t familleNombreuse = 64;
+constexpr std::size_t suiteCachee = 16;  // hidden siblings in a row before stepping
+constexpr std::size_t pas = 16;          // shorter shown runs may be stepped over
+
 // Controls that a separate label may name. Cells and rows are left out: tables have many,
 // and their text is their name.
 bool nommeParEtiquette(const std::string& role) {
@@ -65,8 +71,44 @@ struct Marche {
         const auto enfants = arbre.enfants(noeud);
         if (profondeur == 0)
             parcourirFenetres(enfants);
-        else
+        else if (cachesAussi || enfants.size() <= familleNombreuse)
             for (Arbre::Noeud enfant : enfants) parcourir(enfant, profondeur + 1);
+        else
+            parcourirFamille(enfants, profondeur + 1);
+    }
+
+    // Children one by one until a long run is hidden, then every `pas`-th one until one
+    // shows; from there, back to the first shown one of its run, and one by one again.
+    void parcourirFamille(const std::vector<Arbre::Noeud>& enfants, std::int64_t profondeur) {
+        std::size_t i = 0, cachesDeSuite = 0;
+        while (i < enfants.size()) {
+            if (plein(profondeur)) return;
+            if (cachesDeSuite < suiteCachee) {
+                auto lu = lire(enfants[i]);
+                if (!lu) return;
+                cachesDeSuite = lu->montre ? 0 : cachesDeSuite + 1;
+                parcourir(enfants[i++], profondeur, std::move(lu));
+                continue;
+            }
+            const std::size_t j = std::min(i + pas - 1, enfants.size() - 1);
+            auto lu = lire(enfants[j]);
+            if (!lu) return;
+            cachesLaisses = true;
+            if (!lu->montre) {
+                i = j + 1;
+                continue;
+            }
+            std::vector<Infos> run{std::move(*lu)};  // from j backwards
+            while (run.size() <= j - i) {
+                auto avant = lire(enfants[j - run.size()]);
+                if (!avant) return;
+                if (!avant->montre) break;
+                run.push_back(std::move(*avant));
+            }
+            for (std::size_t k = run.size(); k-- > 0;) parcourir(enfants[j - k], profondeur, std::move(run[k]));
+            i = j + 1;
+            cachesDeSuite = 0;
+        }
     }
 
     // The application's windows: a modal dialog first, then the active window, then the

@@ -99,11 +99,16 @@ public:
 
     Infos infos(Noeud n) override {
         lancer(n);
-        // The walk goes to the next siblings soon: ask for them now.
+        // The walk reads the next siblings soon: ask for them now, going the way its last
+        // two reads went (one by one, or stepping over a long hidden run, or back).
         if (auto p = noeuds_[n].parent; p != aucun) {
-            const auto& freres = noeuds_[p].enfants;
-            for (std::size_t i = noeuds_[n].rang + 1; i < freres.size() && i <= noeuds_[n].rang + fenetreAvance; ++i)
-                lancer(freres[i]);
+            Donnees& parent = noeuds_[p];
+            const auto rang = static_cast<std::int64_t>(noeuds_[n].rang);
+            const auto total = static_cast<std::int64_t>(parent.enfants.size());
+            const std::int64_t pas = parent.dernierLu >= 0 && rang != parent.dernierLu ? rang - parent.dernierLu : 1;
+            parent.dernierLu = rang;
+            for (std::int64_t k = 1, i = rang + pas; k <= fenetreAvance && i >= 0 && i < total; ++k, i += pas)
+                lancer(parent.enfants[static_cast<std::size_t>(i)]);
         }
         attendre(n);
         Donnees& d = noeuds_[n];
@@ -158,6 +163,7 @@ private:
         std::string bus, chemin;
         Noeud parent = aucun;
         std::size_t rang = 0;
+        std::int64_t dernierLu = -1;  // the rank of the child the walk read last
         bool lance = false, cadreLance = false;
         int attendus = 0;
         unsigned role = 0;

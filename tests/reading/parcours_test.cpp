@@ -233,6 +233,42 @@ TEST(Parcours, laFenetreDevantDAbordEtCeQuiEstCacheSeulementSurDemande) {
     EXPECT_EQ(a.lectures, 9 + 42);
 }
 
+TEST(Parcours, uneLongueListeDefileeNeLitQueLeVoisinageDeCeQuiSeVoit) {
+    using Plage = std::pair<int, int>;  // shown children [first, last)
+    struct Cas {
+        std::vector<Plage> montrees;
+    };
+    const Cas cas[] = {
+        {{{0, 30}}},
+        {{{700, 740}}},  // a grid whose toolkit lists its children backwards
+        {{{0, 10}, {500, 530}}},
+        {{{960, 1000}}},
+    };
+    for (const auto& c : cas) {
+        ArbreEssai a;
+        const auto liste = a.ajouter(a.ajouter(0, "AXWindow"), "AXList");
+        std::vector<std::string> attendus;
+        for (int i = 0; i < 1000; ++i) {
+            const auto n = a.ajouter(liste, "AXCell", "case " + std::to_string(i));
+            bool montre = false;
+            for (auto [debut, fin] : c.montrees) montre |= i >= debut && i < fin;
+            a.noeuds[n].infos.montre = montre;
+            if (montre) attendus.push_back("case " + std::to_string(i));
+        }
+        std::vector<std::string> noms;
+        for (const auto& e : elements(a, std::nullopt, 140)) noms.push_back(e.nom);
+        EXPECT_EQ(noms, attendus) << c.montrees.front().first;
+        // One child in 16 while stepping, and a few runs of 16 around what shows.
+        EXPECT_LE(a.lectures, static_cast<int>(1000 / 16 + attendus.size() + 4 * 16)) << c.montrees.front().first;
+    }
+    // A lone shown child between two steps is missed by the list, not by a search.
+    ArbreEssai a;
+    const auto liste = a.ajouter(a.ajouter(0, "AXWindow"), "AXList");
+    for (int i = 0; i < 1000; ++i) a.noeuds[a.ajouter(liste, "AXCell", "case " + std::to_string(i))].infos.montre = i == 300;
+    EXPECT_EQ(elements(a, std::string("case 300"), 140).size(), 1u);
+    EXPECT_EQ(viser(a, "case 300")->nom, "case 300");
+}
+
 TEST(Parcours, unChampSansNomPrendCeluiDeSonEtiquette) {
     struct Cas {
         const char* role;
