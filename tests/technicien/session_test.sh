@@ -5,6 +5,7 @@
 set -u
 B=$1 S=$2
 if [ "$(id -u)" -ne 0 ]; then echo "sauté : il faut être root (sshd, comptes)"; exit 77; fi
+if [ ! -x "$B/service/vimba-service" ]; then echo "sauté : vimba-service n’est pas construit"; exit 77; fi
 . "$S/tests/technicien/bouchon.sh"
 
 # The failures a technician meets first, each with its sentence and nothing left behind.
