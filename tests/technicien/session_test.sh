@@ -85,11 +85,18 @@ R=$("$T" demande etat) || echec "après la perte de la connexion : « $R »"
 [ "$(curl -s -H "Authorization: Bearer $VIMBA_JETON" "$VIMBA_SERVICE/v1/sessions/$ID/attendre?delai=1" | jq -r .etat)" = fermee ] \
   || echec "session pas fermée sur le service"
 
-# The relay refuses a technician whose session is closed.
+# A computer whose host key is not the one the service gave is not talked to; the relay
+# refuses a technician whose session is closed.
 CODE=$("$T" code) || echec "troisième code"
 ordinateur_ouvrir "$CODE"
 "$T" attendre 20 2>/dev/null || echec "troisième attendre"
-EXEC=$(jq -r .execution "$XDG_CONFIG_HOME/vimba-technicien/session.json")
+ETAT=$XDG_CONFIG_HOME/vimba-technicien/session.json
+EXEC=$(jq -r .execution "$ETAT")
+cp "$ETAT" "$D/session.vraie"
+jq --arg cle "$(cat "$D/autre.pub")" '.ordinateur.cle_hote = $cle' "$D/session.vraie" >"$ETAT"
+ssh -F "$EXEC/ssh.conf" -O exit vimba-ordinateur 2>/dev/null
+R=$("$T" demande etat 2>&1); [ $? -eq 2 ] && [[ $R == *"clé d’hôte de l’ordinateur"* ]] || echec "clé d’hôte changée : « $R »"
+cp "$D/session.vraie" "$ETAT"
 curl -sf -X POST -H "Authorization: Bearer $SECRET" -d '{}' "$VIMBA_SERVICE/v1/sessions/$ID/fermer" >/dev/null || echec "fermer"
 ssh -F "$EXEC/ssh.conf" -O exit vimba-ordinateur 2>/dev/null
 R=$("$T" demande etat 2>&1); [ $? -eq 2 ] && [[ $R == *"relais refusé"* ]] || echec "relais fermé : « $R »"
