@@ -179,8 +179,12 @@ std::string lire_porteur(std::string_view entete) {
   constexpr std::string_view prefixe = "Bearer ";
   if (entete.substr(0, prefixe.size()) != prefixe) return {};
   std::string_view v = entete.substr(prefixe.size());
+  while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
   while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
   if (v.empty() || v.size() > 256) return {};
+  // Tokens and secrets are base64url; anything else cannot match, so it is not even looked up.
+  for (unsigned char c : v)
+    if (c <= 0x20 || c >= 0x7f) return {};
   return std::string(v);
 }
 
