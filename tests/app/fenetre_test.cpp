@@ -304,11 +304,7 @@ TEST_F(FenetreReelle, OnlyItsOwnPagesLoad) {
     } cas[] = {
         {"charger " + fichier, [&] { charger(fichier); }},
         {"charger " + http, [&] { charger(http); }},
-        {"charger data:", [&] { charger("data:text/html,<title>intrus</title>"); }},
         {"location " + fichier, [&] { script("location.href = '" + fichier + "'"); }},
-        {"lien " + http, [&] {
-             script("const a = document.createElement('a'); a.href = '" + http + "'; document.body.append(a); a.click()");
-         }},
         {"cadre " + http, [&] { script("document.body.insertAdjacentHTML('beforeend', '<iframe src=\"" + http + "\"></iframe>')"); }},
     };
     for (const auto& c : cas) {
@@ -325,6 +321,46 @@ TEST_F(FenetreReelle, OnlyItsOwnPagesLoad) {
     }
     close(ecoute);
     EXPECT_EQ(quittes, 0);
+}
+
+// A link dragged from another window and dropped on the page stays a link.
+TEST_F(FenetreReelle, DroppedLinkDoesNotLoad) {
+    const std::string fichier = "file://" + (dossier / "intrus.html").string();
+    std::ofstream(dossier / "intrus.html") << "<title>intrus</title>";
+    GtkWidget* source = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_move(GTK_WINDOW(source), 0, 0);
+    gtk_window_set_default_size(GTK_WINDOW(source), 120, 120);
+    GtkWidget* poignee = gtk_event_box_new();
+    gtk_container_add(GTK_CONTAINER(source), poignee);
+    GtkTargetEntry cible{const_cast<gchar*>("text/uri-list"), 0, 0};
+    gtk_drag_source_set(poignee, GDK_BUTTON1_MASK, &cible, 1, GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_LINK));
+    auto donner = +[](GtkWidget*, GdkDragContext*, GtkSelectionData* d, guint, guint, gpointer p) {
+        const gchar* uris[] = {static_cast<std::string*>(p)->c_str(), nullptr};
+        gtk_selection_data_set_uris(d, const_cast<gchar**>(uris));
+    };
+    g_signal_connect(poignee, "drag-data-get", G_CALLBACK(donner), const_cast<std::string*>(&fichier));
+    gtk_widget_show_all(source);
+    bool depose = false;
+    g_signal_connect(fenetre->vue(), "drag-drop", G_CALLBACK(+[](GtkWidget*, GdkDragContext*, int, int, guint, gpointer p) {
+                         *static_cast<bool*>(p) = true;
+                         return FALSE;
+                     }),
+                     &depose);
+    attendre([] { return false; }, 0.5);
+    int x = 0, y = 0;
+    gtk_window_get_position(fenetre->fenetre(), &x, &y);
+    const std::string au = std::to_string(x + Fenetre::largeur / 2) + " " + std::to_string(y + Fenetre::hauteur / 2);
+    // xdotool runs beside the loop: the drag is a conversation between the two windows.
+    g_spawn_command_line_async(("sh -c 'xdotool mousemove 60 60 mousedown 1; sleep 0.2; xdotool mousemove 80 80; sleep 0.2;"
+                                " xdotool mousemove " + au + "; sleep 0.4; xdotool mousemove_relative 5 5; sleep 0.4;"
+                                " xdotool mouseup 1; touch " + (dossier / "lache").string() + "'").c_str(),
+                               nullptr);
+    ASSERT_TRUE(attendre([&] { return fs::exists(dossier / "lache"); }));
+    ASSERT_TRUE(attendre([&] { return depose; }, 2)) << "rien n’a été déposé sur la page";
+    attendre([] { return false; }, 1);
+    EXPECT_EQ(std::string(webkit_web_view_get_uri(fenetre->vue())), "vimba-ressources:///interface.html");
+    EXPECT_EQ(evaluer("document.title"), "Dépannage Vimba");
+    gtk_widget_destroy(source);
 }
 
 // As if a page had got past the navigation policy: only the application's own pages may post
