@@ -93,9 +93,11 @@ void servir(WebKitURISchemeRequest* requete, gpointer) {
 // The view shows our pages and nothing else: a dropped link, a script or a load asked from
 // outside would otherwise bring in a page that could post to the bridge.
 gboolean decider(WebKitWebView*, WebKitPolicyDecision* d, WebKitPolicyDecisionType type, gpointer) {
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
     bool permis = false;
-    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        // What the view cannot show is never saved as a download either.
+        permis = webkit_response_policy_decision_is_mime_type_supported(WEBKIT_RESPONSE_POLICY_DECISION(d));
+    } else if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
         WebKitNavigationAction* a = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(d));
         permis = deNosRessources(webkit_uri_request_get_uri(webkit_navigation_action_get_request(a)));
     }
@@ -166,8 +168,9 @@ void Fenetre::montrer() {
     webkit_user_content_manager_register_script_message_handler(contenu, "vimba");
     vue_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(contenu));
     g_object_unref(contenu);
-    g_object_set_data_full(G_OBJECT(vue_), cleDossier, new std::string(resoudre(dossierPage_)),
-                           [](gpointer p) { delete static_cast<std::string*>(p); });
+    auto* dossier = new std::string(resoudre(dossierPage_));
+    if (dossier->empty()) g_printerr("depannage-vimba : dossier des ressources introuvable (« %s »)\n", dossierPage_.c_str());
+    g_object_set_data_full(G_OBJECT(vue_), cleDossier, dossier, [](gpointer p) { delete static_cast<std::string*>(p); });
     g_signal_connect(vue_, "decide-policy", G_CALLBACK(decider), nullptr);
     GdkRGBA transparent{0, 0, 0, 0};
     webkit_web_view_set_background_color(vue_, &transparent);
