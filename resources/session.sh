@@ -300,7 +300,7 @@ EOF
     # In the foreground of its own session: this sshd forks before binding, so its exit
     # status says nothing; ready is our pid listening on the port, and a port taken
     # meanwhile makes it die, then another is tried.
-    setsid /usr/sbin/sshd -D -f "$etat/sshd_config" </dev/null >/dev/null 2>&1 &
+    setsid /usr/sbin/sshd -D -f "$etat/sshd_config" </dev/null >/dev/null 2>&1 {verrou}>&- &
     local pid=$! i s
     echo "$pid" >"$etat/sshd.pid"
     for ((i = 0; i < 300; i++)); do
@@ -411,7 +411,7 @@ activer() {
   # through a pipe, so nothing of the user's is opened or polled by root.
   local r pgid nouvelle=
   exec {r}< <(setsid setpriv --reuid="$u_uid" --regid="$u_gid" --init-groups --reset-env -- \
-    bash "$script" _tunnel "$d" "$(<"$etat/port")" 3>&1 >/dev/null 2>&1 </dev/null)
+    bash "$script" _tunnel "$d" "$(<"$etat/port")" 3>&1 >/dev/null 2>&1 </dev/null {verrou}>&-)
   pgid=$!
   printf 'utilisateur=%s\nuid=%s\npgid=%s\nsession=%s\n' "$u_nom" "$u_uid" "$pgid" "$d_session" >"$etat/session"
   read -rt 10 -u "$r" nouvelle
@@ -468,12 +468,19 @@ arreter() {
   echo fermee
 }
 
+# One root step at a time: two activer (or activer and arreter) never interleave. A holder
+# stuck for a minute does not keep the session from closing: go on without the lock.
+verrouiller() {
+  exec {verrou}>/run/depannage-vimba.verrou && flock -w 60 "$verrou"
+  return 0
+}
+
 case "${1:-}" in
   preparer) preparer "${2:-}" ;;
-  activer) activer ;;
+  activer) verrouiller; activer ;;
   prevenir) prevenir "${2:-}" ;;
   veille) veille ;;
-  arreter) arreter ;;
+  arreter) verrouiller; arreter ;;
   _tunnel) tunnel "$2" "$3" ;;
   *) echo "étape inconnue : ${1:-}" >&2; exit 2 ;;
 esac
