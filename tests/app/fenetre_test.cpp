@@ -239,7 +239,7 @@ TEST_F(FenetreReelle, ClosingShowsItsStateAndRunsOnce) {
     EXPECT_TRUE(visible("vue-avancement"));
     const std::string actifs = "String([...document.querySelectorAll('button')].filter(b => !b.disabled).length)";
     EXPECT_EQ(evaluer(actifs), "0");
-    attendre([] { return false; }, 0.3);
+    capturer("fermeture");
     poster("{action: 'arreter'}");
     EXPECT_TRUE(attendre([&] { return visible("vue-fermee"); }));
     EXPECT_NE(evaluer(actifs), "0");
