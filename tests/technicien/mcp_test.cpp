@@ -151,6 +151,7 @@ TEST(ServeurMcp, ErreursDuProtocole) {
         {R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", -32600},
         {R"({"jsonrpc":"1.0","id":1,"method":"ping"})", -32600},
         {R"({"jsonrpc":"2.0","id":null,"method":"ping"})", -32600},
+        {R"({"jsonrpc":"2.0","params":{}})", -32600},
     };
     for (const auto& [ligne, code] : cas) {
         PosteEnregistreur poste;

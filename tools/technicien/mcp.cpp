@@ -221,7 +221,7 @@ std::string ServeurMcp::traiter(const std::string& texte) {
     // Answers to requests of ours: this server sends none, so nothing to match.
     if (!message.contains("method") && (message.contains("result") || message.contains("error"))) return {};
     if (message.value("jsonrpc", json()) != "2.0" || !message.contains("method") || !message["method"].is_string())
-        return aId ? ligne(erreurRpc(id, -32600, "Invalid Request")) : std::string();
+        return ligne(erreurRpc(id, -32600, "Invalid Request"));
     const std::string methode = message["method"];
     if (!aId) return {};  // notifications: initialized, cancelled… need no answer
     const json params = message.value("params", json::object());
