@@ -50,12 +50,19 @@ void Agent::tour() {
 
     for (const auto& nom : demandes) {
         std::string texte;
-        const auto lu = d->lire(nom, texte);
+        const auto lu = d->lire(nom, texte, tailleMaximum);
         if (lu == dossier::Lecture::PasUnFichier || lu == dossier::Lecture::Etrangere) {
             // A directory, FIFO, link, or a file from outside the session is no request:
             // drop it unanswered and let the next one through.
             d->retirer(nom);
             continue;
+        }
+        if (lu == dossier::Lecture::TropLongue) {
+            // Removed before anything else, so that it cannot come back at the next start.
+            d->supprimer(nom);
+            d->ecrireAtomique(prefixeReponse + nom.substr(prefixeDemande.size()), "erreur demande trop longue");
+            veille_.marquerSale();
+            return;
         }
         if (lu != dossier::Lecture::Lue || !texte::utf8Valide(texte)) {
             d->supprimer(nom);

@@ -42,6 +42,8 @@ public:
     const std::string dossier;
     const std::string prefixeDemande = "demande-";
     const std::string prefixeReponse = "reponse-";
+    // Larger requests are removed unread and answered "erreur demande trop longue".
+    static constexpr std::size_t tailleMaximum = 1 << 20;
     const std::vector<std::string>& interdites;
 
 private:

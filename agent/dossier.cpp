@@ -143,7 +143,7 @@ std::optional<std::vector<std::string>> Dossier::lister() const {
     return noms;
 }
 
-Lecture Dossier::lire(const std::string& nom, std::string& contenu) const {
+Lecture Dossier::lire(const std::string& nom, std::string& contenu, std::size_t maximum) const {
     Fd f(::openat(fd_, nom.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (f.fd < 0) {
         if (errno == ENOENT) return Lecture::Absente;
@@ -156,7 +156,9 @@ Lecture Dossier::lire(const std::string& nom, std::string& contenu) const {
     // A second link would be some other file of ours made to look like a request.
     if (!compteDeLaSession(st.st_uid) || st.st_nlink != 1) return Lecture::Etrangere;
     contenu.clear();
-    if (st.st_size > 0) contenu.reserve(static_cast<std::size_t>(st.st_size));
+    // The size is only a claim (a sparse file can say a terabyte): never reserve by it.
+    if (st.st_size < 0 || static_cast<std::uintmax_t>(st.st_size) > maximum) return Lecture::TropLongue;
+    contenu.reserve(static_cast<std::size_t>(st.st_size));
     char tampon[65536];
     for (;;) {
         const ssize_t n = ::read(f.fd, tampon, sizeof tampon);
@@ -164,6 +166,11 @@ Lecture Dossier::lire(const std::string& nom, std::string& contenu) const {
         if (n < 0) {
             if (errno == EINTR) continue;
             return Lecture::Illisible;
+        }
+        // A file still growing is cut off at the same bound.
+        if (static_cast<std::size_t>(n) > maximum - contenu.size()) {
+            contenu.clear();
+            return Lecture::TropLongue;
         }
         contenu.append(tampon, static_cast<std::size_t>(n));
     }

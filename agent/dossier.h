@@ -4,6 +4,8 @@
 // agent, the screenshots and the stream server; safe on any thread.
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,7 +35,7 @@ enum class Verdict {
     GroupeEtranger,  // the group has access and is not the technician's
 };
 
-enum class Lecture { Lue, Absente, PasUnFichier, Etrangere, Illisible };
+enum class Lecture { Lue, Absente, PasUnFichier, Etrangere, Illisible, TropLongue };
 
 class Dossier {
 public:
@@ -48,8 +50,9 @@ public:
     // Names in the folder, or none when it cannot be listed.
     std::optional<std::vector<std::string>> lister() const;
     // Reads a regular file whole without blocking on FIFOs or devices; a file of an
-    // account outside the session, or with other hard links, is Etrangere.
-    Lecture lire(const std::string& nom, std::string& contenu) const;
+    // account outside the session, or with other hard links, is Etrangere. Beyond
+    // `maximum` bytes nothing more is read (TropLongue), whatever size the file claims.
+    Lecture lire(const std::string& nom, std::string& contenu, std::size_t maximum = SIZE_MAX) const;
     bool existe(const std::string& nom) const;
     bool supprimer(const std::string& nom) const;
     // Removes whatever the entry is (file, link, FIFO, empty directory).

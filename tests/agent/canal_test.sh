@@ -46,6 +46,15 @@ total=0
 for k in 1 2 3 4; do total=$((total + $(cat "$dossier.rafale$k"))); rm -f "$dossier.rafale$k"; done
 verifier "200 requests from 4 clients all answered correctly" 0 "$total"
 
+# Oversized requests: answered with an error, removed, and the agent keeps serving.
+r=$(head -c 2000000 /dev/zero | tr '\0' a | d); rc=$?
+verifier "a 2 MB request gets an error" "1 erreur demande trop longue" "$rc $r"
+truncate -s 1T "$dossier/demande-0-enorme"
+for _ in $(seq 100); do [ -e "$dossier/reponse-0-enorme" ] && break; sleep 0.05; done
+verifier "a sparse 1 TB request gets an error" "erreur demande trop longue" "$(cat "$dossier/reponse-0-enorme" 2>/dev/null)"
+rm -f "$dossier/reponse-0-enorme"
+r=$(d etat); verifier "and the agent still answers" "ok ecran=1" "${r%% agir=*}"
+
 # No agent: the client says so and exits 2.
 r=$("$demande" --dossier "$dossier/absent" etat 2>&1); rc=$?
 verifier "missing folder exits 2" 2 "$rc"
@@ -59,5 +68,5 @@ kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
 verifier "SIGTERM stops cleanly" 0 "$rc"
 verifier "stopper clears the folder" "flux.port" "$(ls "$dossier")"
 
-echo "$((12 - echecs)) passed, $echecs failed"
+echo "$((15 - echecs)) passed, $echecs failed"
 [ "$echecs" -eq 0 ]

@@ -105,13 +105,20 @@ TEST_F(Tour, UnreadableOrHostileEntriesNeverBlockTheQueue) {
 TEST_F(Tour, OddTextsGetExactlyOneReplyOrNone) {
     poser("demande-1", std::string("clic 1 2\0junk", 13));
     poser("demande-2", "\n\n\n\n");
-    poser("demande-3", std::string(50 * 1024 * 1024, 'a'));
+    poser("demande-3", std::string(Agent::tailleMaximum, 'a'));
     poser("demande-4", "");
-    for (int i = 0; i < 4; ++i) agent->tour();
+    poser("demande-5", std::string(Agent::tailleMaximum + 1, 'a'));
+    // A sparse file that claims a terabyte: refused by its size, nothing read or reserved.
+    poser("demande-6", "");
+    fs::resize_file(dossier / "demande-6", std::uintmax_t{1} << 40);
+    for (int i = 0; i < 6; ++i) agent->tour();
     EXPECT_EQ(lire("reponse-1"), "erreur coordonnées");
     EXPECT_EQ(lire("reponse-2"), "erreur demande vide");
     EXPECT_EQ(lire("reponse-3").substr(0, 21), "erreur verbe inconnu ");
     EXPECT_EQ(lire("reponse-4"), "erreur demande vide");
+    EXPECT_EQ(lire("reponse-5"), "erreur demande trop longue");
+    EXPECT_EQ(lire("reponse-6"), "erreur demande trop longue");
+    EXPECT_FALSE(fs::exists(dossier / "demande-6"));
 }
 
 TEST_F(Tour, ReplyReplacesAPlantedLinkInsteadOfWritingThroughIt) {
