@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,17 +64,31 @@ int attendreFin(pid_t pid, double limite) {
     const bool illimite = limite <= 0;
     const auto fin = Horloge::now() + std::chrono::duration_cast<Horloge::duration>(std::chrono::duration<double>(limite));
     int etat = 0;
+    // Woken by the child's end itself rather than by polling: a request's round trip is
+    // counted in milliseconds.
+    const int pidfd = illimite ? -1 : static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     for (;;) {
         const pid_t r = ::waitpid(pid, &etat, illimite ? 0 : WNOHANG);
-        if (r == pid) return codeDeSortie(etat);
-        if (r < 0 && errno != EINTR) return -1;
+        if (r == pid) break;
+        if (r < 0 && errno != EINTR) {
+            if (pidfd >= 0) ::close(pidfd);
+            return -1;
+        }
         if (!illimite && Horloge::now() >= fin) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &etat, 0);
+            if (pidfd >= 0) ::close(pidfd);
             return -1;
         }
-        if (!illimite) ::usleep(5000);
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            ::poll(&p, 1, resteMs(fin, false));
+        } else if (!illimite) {
+            ::usleep(2000);
+        }
     }
+    if (pidfd >= 0) ::close(pidfd);
+    return codeDeSortie(etat);
 }
 
 Sortie executer(const std::vector<std::string>& argv, const std::string& entree, double limite) {
