@@ -33,7 +33,8 @@ export VIMBA_SERVICE VIMBA_JETON
 
 # The computer's account, host key and stub gate. It answers a few canned requests and
 # writes down every request it is given.
-if ! getent passwd vimba-bouchon >/dev/null; then useradd --system --shell /bin/sh vimba-bouchon 2>/dev/null; fi
+if ! getent passwd vimba-bouchon >/dev/null; then useradd --system --home-dir / --shell /bin/sh vimba-bouchon 2>/dev/null; fi
+[ "$(getent passwd vimba-bouchon | cut -d: -f6)" = / ] || usermod -d / vimba-bouchon 2>/dev/null
 for _ in 1 2 3 4 5; do
   case "$(getent shadow vimba-bouchon | cut -d: -f2)" in '!'*) usermod -p '*' vimba-bouchon 2>/dev/null || sleep 0.2 ;; *) break ;; esac
 done
