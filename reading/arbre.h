@@ -18,8 +18,6 @@ inline constexpr int maximumViser = 400;
 struct Infos {
     std::string role;  // in the AX vocabulary, empty when absent
     std::optional<std::string> titre, description, descriptionValeur, valeur;
-    // On screen (showing and visible); true when the toolkit says nothing of it.
-    bool montre = true;
     bool actif = false;  // the window that has the focus
     bool modal = false;  // a dialog that holds its parent window
 };
@@ -31,6 +29,9 @@ public:
     using Noeud = std::uintptr_t;
     virtual ~Arbre() = default;
     virtual Noeud racine() = 0;
+    // On screen (showing and visible), asked alone so that hidden nodes cost little; true
+    // when the toolkit says nothing of it.
+    virtual bool montre(Noeud n) = 0;
     virtual Infos infos(Noeud n) = 0;
     // Frame relative to the main display; zeros where position or size are absent.
     virtual Cadre cadre(Noeud n) = 0;

@@ -34,23 +34,31 @@ struct Marche {
 
     bool plein(std::int64_t profondeur) const { return dans.size() >= maximum || profondeur >= limiteProfondeur; }
 
-    std::optional<Infos> lire(Arbre::Noeud noeud) {
+    // One visit: whether the node is to be walked (always in the walk that enters hidden
+    // parts, and the application itself, which never shows); none past a bound.
+    std::optional<bool> visiter(Arbre::Noeud noeud, std::int64_t profondeur) {
         if (vus >= limiteVisites || arbre.enPanne()) return std::nullopt;
         ++vus;
-        Infos i = arbre.infos(noeud);
+        if (cachesAussi || profondeur == 0) return true;
+        const bool montre = arbre.montre(noeud);
         if (arbre.enPanne()) return std::nullopt;
-        return i;
+        if (!montre) cachesLaisses = true;
+        return montre;
     }
 
-    void parcourir(Arbre::Noeud noeud, std::int64_t profondeur, std::optional<Infos> lu = std::nullopt) {
+    // `visite` when the node's visit has already said to walk it.
+    void parcourir(Arbre::Noeud noeud, std::int64_t profondeur, bool visite = false,
+                   std::optional<Infos> lu = std::nullopt) {
         if (plein(profondeur) || arbre.enPanne()) return;
-        if (!lu && !(lu = lire(noeud))) return;
-        Infos& i = *lu;
-        // The application itself never shows; what it holds may.
-        if (profondeur > 0 && !i.montre && !cachesAussi) {
-            cachesLaisses = true;
-            return;
+        if (!visite) {
+            const auto v = visiter(noeud, profondeur);
+            if (!v || !*v) return;
         }
+        if (!lu) {
+            lu = arbre.infos(noeud);
+            if (arbre.enPanne()) return;
+        }
+        Infos& i = *lu;
         std::string nom;
         for (const auto* t : {&i.titre, &i.description, &i.descriptionValeur})
             if (*t && !(*t)->empty()) {
@@ -84,28 +92,29 @@ struct Marche {
         while (i < enfants.size()) {
             if (plein(profondeur)) return;
             if (cachesDeSuite < suiteCachee) {
-                auto lu = lire(enfants[i]);
-                if (!lu) return;
-                cachesDeSuite = lu->montre ? 0 : cachesDeSuite + 1;
-                parcourir(enfants[i++], profondeur, std::move(lu));
+                const auto v = visiter(enfants[i], profondeur);
+                if (!v) return;
+                cachesDeSuite = *v ? 0 : cachesDeSuite + 1;
+                if (*v) parcourir(enfants[i], profondeur, true);
+                ++i;
                 continue;
             }
             const std::size_t j = std::min(i + pas - 1, enfants.size() - 1);
-            auto lu = lire(enfants[j]);
-            if (!lu) return;
+            const auto v = visiter(enfants[j], profondeur);
+            if (!v) return;
             cachesLaisses = true;
-            if (!lu->montre) {
+            if (!*v) {
                 i = j + 1;
                 continue;
             }
-            std::vector<Infos> run{std::move(*lu)};  // from j backwards
-            while (run.size() <= j - i) {
-                auto avant = lire(enfants[j - run.size()]);
+            std::size_t debut = j;
+            while (debut > i) {
+                const auto avant = visiter(enfants[debut - 1], profondeur);
                 if (!avant) return;
-                if (!avant->montre) break;
-                run.push_back(std::move(*avant));
+                if (!*avant) break;
+                --debut;
             }
-            for (std::size_t k = run.size(); k-- > 0;) parcourir(enfants[j - k], profondeur, std::move(run[k]));
+            for (std::size_t k = debut; k <= j; ++k) parcourir(enfants[k], profondeur, true);
             i = j + 1;
             cachesDeSuite = 0;
         }
@@ -122,13 +131,16 @@ struct Marche {
         std::vector<Lue> lues;
         for (Arbre::Noeud f : fenetres) {
             if (plein(1)) return;
-            auto i = lire(f);
-            if (!i) break;
-            const int rang = i->modal && i->montre ? 0 : i->actif ? 1 : 2;
-            lues.push_back({f, std::move(*i), rang});
+            const auto v = visiter(f, 1);
+            if (!v) break;
+            if (!*v) continue;
+            Infos i = arbre.infos(f);
+            if (arbre.enPanne()) return;
+            const int rang = i.modal ? 0 : i.actif ? 1 : 2;
+            lues.push_back({f, std::move(i), rang});
         }
         std::stable_sort(lues.begin(), lues.end(), [](const Lue& a, const Lue& b) { return a.rang < b.rang; });
-        for (auto& l : lues) parcourir(l.noeud, 1, std::move(l.infos));
+        for (auto& l : lues) parcourir(l.noeud, 1, true, std::move(l.infos));
     }
 };
 

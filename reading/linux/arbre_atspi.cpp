@@ -97,23 +97,20 @@ public:
 
     Noeud racine() override { return 0; }
 
+    bool montre(Noeud n) override {
+        lancerEtat(n);
+        avancer(n, false);
+        attendre(n);
+        const Donnees& d = noeuds_[n];
+        return !d.etatLu || (etat(d.etats, ATSPI_STATE_SHOWING) && etat(d.etats, ATSPI_STATE_VISIBLE));
+    }
+
     Infos infos(Noeud n) override {
         lancer(n);
-        // The walk reads the next siblings soon: ask for them now, going the way its last
-        // two reads went (one by one, or stepping over a long hidden run, or back).
-        if (auto p = noeuds_[n].parent; p != aucun) {
-            Donnees& parent = noeuds_[p];
-            const auto rang = static_cast<std::int64_t>(noeuds_[n].rang);
-            const auto total = static_cast<std::int64_t>(parent.enfants.size());
-            const std::int64_t pas = parent.dernierLu >= 0 && rang != parent.dernierLu ? rang - parent.dernierLu : 1;
-            parent.dernierLu = rang;
-            for (std::int64_t k = 1, i = rang + pas; k <= fenetreAvance && i >= 0 && i < total; ++k, i += pas)
-                lancer(parent.enfants[static_cast<std::size_t>(i)]);
-        }
+        avancer(n, true);
         attendre(n);
-        Donnees& d = noeuds_[n];
-        // Its first children are the walk's next stop.
-        for (std::size_t i = 0; i < d.enfants.size() && i < fenetreAvance; ++i) lancer(noeuds_[n].enfants[i]);
+        // Its first children are the walk's next stop: whether they show, first.
+        for (std::size_t i = 0; i < noeuds_[n].enfants.size() && i < fenetreAvance; ++i) lancerEtat(noeuds_[n].enfants[i]);
         Donnees& e = noeuds_[n];
         Infos r;
         // GTK gives entries the text role; a single line is what the technician calls a field.
@@ -122,7 +119,6 @@ public:
         r.description = e.description;
         r.valeur = e.valeur;
         if (!r.valeur && e.etatLu && roleCoche(e.role)) r.valeur = etat(e.etats, ATSPI_STATE_CHECKED) ? "1" : "0";
-        r.montre = !e.etatLu || (etat(e.etats, ATSPI_STATE_SHOWING) && etat(e.etats, ATSPI_STATE_VISIBLE));
         r.actif = etat(e.etats, ATSPI_STATE_ACTIVE);
         r.modal = etat(e.etats, ATSPI_STATE_MODAL);
         return r;
@@ -164,7 +160,10 @@ private:
         Noeud parent = aucun;
         std::size_t rang = 0;
         std::int64_t dernierLu = -1;  // the rank of the child the walk read last
-        bool lance = false, cadreLance = false;
+        // Wanted: the states alone, or everything; sent: the child's reference, the states,
+        // the rest. A child of a large family is asked for its reference first.
+        bool veutEtat = false, veutTout = false, indiceLance = false, etatLance = false, toutLance = false;
+        bool cadreLance = false;
         int attendus = 0;
         unsigned role = 0;
         bool aValeur = false, aTexte = false, aComposant = false, etatLu = false, etiquetteLancee = false;
@@ -195,25 +194,65 @@ private:
                                new Appel{this, n, sorte});
     }
 
+    void lancerEtat(Noeud n) {
+        if (noeuds_[n].veutEtat || panne_) return;
+        noeuds_[n].veutEtat = true;
+        envoyer(n);
+    }
+
     void lancer(Noeud n) {
         Donnees& d = noeuds_[n];
-        if (d.lance || panne_) return;
-        d.lance = true;
+        if (d.veutTout || panne_) return;
+        d.veutTout = d.veutEtat = true;
+        envoyer(n);
+    }
+
+    void envoyer(Noeud n) {
+        Donnees& d = noeuds_[n];
         // The thread-default context receives the answers, so only our own loop runs them.
         g_main_context_push_thread_default(ctx_);
-        if (d.chemin.empty())
-            appeler(n, Sorte::Indice, "org.a11y.atspi.Accessible", "GetChildAtIndex",
-                    g_variant_new("(i)", static_cast<gint32>(d.rang)), "((so))", d.parent);
-        else
-            demander(n);
+        if (d.chemin.empty()) {
+            if (!d.indiceLance) {
+                d.indiceLance = true;
+                appeler(n, Sorte::Indice, "org.a11y.atspi.Accessible", "GetChildAtIndex",
+                        g_variant_new("(i)", static_cast<gint32>(d.rang)), "((so))", d.parent);
+            }
+        } else {
+            // On screen or not, and for windows, which one is in front.
+            if (d.veutEtat && !d.etatLance) {
+                d.etatLance = true;
+                appeler(n, Sorte::Etat, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
+            }
+            if (d.veutTout && !d.toutLance) {
+                d.toutLance = true;
+                demander(n);
+            }
+        }
         g_main_context_pop_thread_default(ctx_);
+    }
+
+    // The walk reads the next siblings soon: ask for them now (their states, or all), going
+    // the way its last two reads went: one by one, stepping over a hidden run, or back.
+    void avancer(Noeud n, bool tout) {
+        const Noeud p = noeuds_[n].parent;
+        if (p == aucun) return;
+        Donnees& parent = noeuds_[p];
+        const auto rang = static_cast<std::int64_t>(noeuds_[n].rang);
+        const auto total = static_cast<std::int64_t>(parent.enfants.size());
+        const std::int64_t pas = parent.dernierLu >= 0 && rang != parent.dernierLu ? rang - parent.dernierLu : 1;
+        parent.dernierLu = rang;
+        for (std::int64_t k = 1, i = rang + pas; k <= fenetreAvance && i >= 0 && i < total; ++k, i += pas) {
+            const Noeud frere = parent.enfants[static_cast<std::size_t>(i)];
+            if (tout)
+                lancer(frere);
+            else
+                lancerEtat(frere);
+        }
     }
 
     // The node's own attributes; its children once their number is known.
     void demander(Noeud n) {
         appeler(n, Sorte::Role, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)");
-        // Every node's states: on screen or not, and for windows, which one is in front.
-        appeler(n, Sorte::Etat, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
         appeler(n, Sorte::Proprietes, "org.freedesktop.DBus.Properties", "GetAll",
                 g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})");
         appeler(n, Sorte::Interfaces, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)");
@@ -327,9 +366,7 @@ private:
                 if (std::strcmp(chemin, "/org/a11y/atspi/null")) {
                     noeuds_[n].bus = bus;
                     noeuds_[n].chemin = chemin;
-                    g_main_context_push_thread_default(ctx_);
-                    demander(n);
-                    g_main_context_pop_thread_default(ctx_);
+                    envoyer(n);
                 }
                 break;
             }
