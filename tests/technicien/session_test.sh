@@ -85,8 +85,8 @@ R=$("$T" demande etat) || echec "après la perte de la connexion : « $R »"
 [ "$(curl -s -H "Authorization: Bearer $VIMBA_JETON" "$VIMBA_SERVICE/v1/sessions/$ID/attendre?delai=1" | jq -r .etat)" = fermee ] \
   || echec "session pas fermée sur le service"
 
-# A computer whose host key is not the one the service gave is not talked to; the relay
-# refuses a technician whose session is closed.
+# A computer whose host key is not the one the service gave is not talked to, nor a relay
+# that refuses the technician.
 CODE=$("$T" code) || echec "troisième code"
 ordinateur_ouvrir "$CODE"
 "$T" attendre 20 2>/dev/null || echec "troisième attendre"
@@ -96,9 +96,14 @@ cp "$ETAT" "$D/session.vraie"
 jq --arg cle "$(cat "$D/autre.pub")" '.ordinateur.cle_hote = $cle' "$D/session.vraie" >"$ETAT"
 ssh -F "$EXEC/ssh.conf" -O exit vimba-ordinateur 2>/dev/null
 R=$("$T" demande etat 2>&1); [ $? -eq 2 ] && [[ $R == *"clé d’hôte de l’ordinateur"* ]] || echec "clé d’hôte changée : « $R »"
+jq '.relais.compte = "vimba-autre"' "$D/session.vraie" >"$ETAT"
+R=$("$T" demande etat 2>&1); [ $? -eq 2 ] && [[ $R == *"relais refusé"* ]] || echec "relais refusé : « $R »"
 cp "$D/session.vraie" "$ETAT"
+"$T" demande etat >/dev/null || echec "session pas reprise"
+# The person ends the session: the link drops, and the next act says so and tidies up.
 curl -sf -X POST -H "Authorization: Bearer $SECRET" -d '{}' "$VIMBA_SERVICE/v1/sessions/$ID/fermer" >/dev/null || echec "fermer"
+kill $TUNNEL
 ssh -F "$EXEC/ssh.conf" -O exit vimba-ordinateur 2>/dev/null
-R=$("$T" demande etat 2>&1); [ $? -eq 2 ] && [[ $R == *"relais refusé"* ]] || echec "relais fermé : « $R »"
-"$T" fin 2>/dev/null || echec "fin d’une session déjà fermée"
+R=$("$T" demande etat 2>&1); [ $? -eq 2 ] && [[ $R == *"la session a été fermée"* ]] || echec "session fermée : « $R »"
+[ ! -e "$ETAT" ] && [ ! -e "$EXEC" ] || echec "restes d’une session fermée"
 echo "technicien : bon"

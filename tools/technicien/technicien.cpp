@@ -116,11 +116,19 @@ bool Technicien::sessionPrete(Session& s, std::string& erreur) {
     // The control connection is gone (closed, or the machine slept): made again once.
     const std::string avant = s.execution;
     const bool ok = liaison_->ouvrir(s, erreur);
-    if (s.execution != avant) {
-        std::string ignore;
-        ecrireSession(configuration_, s, ignore);
+    std::string ignore;
+    if (s.execution != avant) ecrireSession(configuration_, s, ignore);
+    if (ok) return true;
+    // Most often the person ended the session: the service knows, and it says it better.
+    Session copie = s;
+    Service::Etat etat = Service::Etat::prete;
+    if (verifierService(configuration_, ignore) && service_->attendre(copie, 1, etat, ignore) &&
+        (etat == Service::Etat::fermee || etat == Service::Etat::expiree)) {
+        liaison_->fermer(s);
+        oublierSession(configuration_);
+        erreur = "la session a été fermée";
     }
-    return ok;
+    return false;
 }
 
 Issue Technicien::demande(const std::string& requete) {
