@@ -4,13 +4,14 @@
 
 namespace vimba::service {
 
-std::unique_ptr<Base> ouvrir_base(const std::string& url, bool lecture_seule, std::string& erreur) {
-  if (url.rfind("sqlite:", 0) == 0) return ouvrir_sqlite(url.substr(7), lecture_seule, erreur);
+std::unique_ptr<Base> ouvrir_base(const std::string& url, bool lecture_seule, std::string& erreur,
+                                  SurDisque disque) {
+  if (url.rfind("sqlite:", 0) == 0) return ouvrir_sqlite(url.substr(7), lecture_seule, disque, erreur);
   if (url.empty()) {
     erreur = "aucune base configurée";
     return nullptr;
   }
-  return ouvrir_postgres(url, erreur);
+  return ouvrir_postgres(url, disque, erreur);
 }
 
 int64_t entier(const std::optional<std::string>& texte) {

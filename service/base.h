@@ -37,13 +37,22 @@ class Base {
   virtual std::string derniere_erreur() const = 0;
 };
 
+// Whether a commit waits for the disk (one fsync each) before it returns. defaut: SQLite
+// writes the commit to its file and leaves the fsync to checkpoints, so a crash or restart
+// of the service loses nothing and only an OS crash may; PostgreSQL keeps its server's
+// synchronous_commit. oui: both wait for the disk. non: both leave it for later (for
+// PostgreSQL a crash of its server may then lose the last commits).
+enum class SurDisque { defaut, oui, non };
+
 // "sqlite:/path/file.db" or a libpq conninfo ("host=… dbname=…", "postgresql://…").
 // lecture_seule opens SQLite without creating or writing anything. Empty on failure, with
 // the reason in erreur.
-std::unique_ptr<Base> ouvrir_base(const std::string& url, bool lecture_seule, std::string& erreur);
+std::unique_ptr<Base> ouvrir_base(const std::string& url, bool lecture_seule, std::string& erreur,
+                                  SurDisque disque = SurDisque::defaut);
 
-std::unique_ptr<Base> ouvrir_sqlite(const std::string& chemin, bool lecture_seule, std::string& erreur);
-std::unique_ptr<Base> ouvrir_postgres(const std::string& conninfo, std::string& erreur);
+std::unique_ptr<Base> ouvrir_sqlite(const std::string& chemin, bool lecture_seule, SurDisque disque,
+                                    std::string& erreur);
+std::unique_ptr<Base> ouvrir_postgres(const std::string& conninfo, SurDisque disque, std::string& erreur);
 
 // Turns a text column into a number, 0 when NULL or malformed.
 int64_t entier(const std::optional<std::string>& texte);

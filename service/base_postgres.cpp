@@ -62,8 +62,8 @@ class ConnexionPostgres : public Requete {
 
 class BasePostgres : public Base {
  public:
-  BasePostgres(std::string conninfo, std::size_t maximum)
-      : conninfo_(std::move(conninfo)), maximum_(maximum) {}
+  BasePostgres(std::string conninfo, std::size_t maximum, SurDisque disque)
+      : conninfo_(std::move(conninfo)), maximum_(maximum), disque_(disque) {}
 
   std::unique_ptr<ConnexionPostgres> ouvrir(std::string& erreur) {
     PGconn* c = PQconnectdb(conninfo_.c_str());
@@ -74,7 +74,13 @@ class BasePostgres : public Base {
     }
     // « already exists, skipping » and the like are no news to anyone.
     PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
-    return std::make_unique<ConnexionPostgres>(c);
+    auto connexion = std::make_unique<ConnexionPostgres>(c);
+    if (disque_ != SurDisque::defaut &&
+        !connexion->brut(disque_ == SurDisque::oui ? "SET synchronous_commit = on" : "SET synchronous_commit = off")) {
+      erreur = connexion->erreur_;
+      return nullptr;
+    }
+    return connexion;
   }
 
   bool transaction(const std::function<bool(Requete&)>& corps) override {
@@ -141,6 +147,7 @@ class BasePostgres : public Base {
 
   std::string conninfo_;
   std::size_t maximum_;
+  SurDisque disque_;
   std::mutex verrou_;
   std::condition_variable libre_;
   std::vector<std::unique_ptr<ConnexionPostgres>> libres_;
@@ -152,8 +159,8 @@ thread_local std::string BasePostgres::erreur_;
 
 }  // namespace
 
-std::unique_ptr<Base> ouvrir_postgres(const std::string& conninfo, std::string& erreur) {
-  auto base = std::make_unique<BasePostgres>(conninfo, 8);
+std::unique_ptr<Base> ouvrir_postgres(const std::string& conninfo, SurDisque disque, std::string& erreur) {
+  auto base = std::make_unique<BasePostgres>(conninfo, 8, disque);
   auto essai = base->ouvrir(erreur);
   if (!essai) return nullptr;
   base->garder(std::move(essai));

@@ -91,8 +91,8 @@ class ConnexionSqlite : public Requete {
 
 class BaseSqlite : public Base {
  public:
-  BaseSqlite(std::string chemin, bool lecture_seule)
-      : chemin_(std::move(chemin)), lecture_seule_(lecture_seule) {}
+  BaseSqlite(std::string chemin, bool lecture_seule, SurDisque disque)
+      : chemin_(std::move(chemin)), lecture_seule_(lecture_seule), sur_disque_(disque == SurDisque::oui) {}
 
   std::unique_ptr<ConnexionSqlite> ouvrir(std::string& erreur) {
     sqlite3* db = nullptr;
@@ -104,8 +104,10 @@ class BaseSqlite : public Base {
     }
     auto c = std::make_unique<ConnexionSqlite>(db);
     sqlite3_busy_timeout(db, 10000);
-    // FULL: a commit is on disk before the answer leaves, so no crash loses a session.
-    if (!lecture_seule_ && !(c->brut("PRAGMA journal_mode=WAL") && c->brut("PRAGMA synchronous=FULL"))) {
+    // In WAL mode, NORMAL writes each commit to the file before COMMIT returns and leaves
+    // the fsync to checkpoints: a service crash loses nothing, an OS crash may lose the last.
+    if (!lecture_seule_ && !(c->brut("PRAGMA journal_mode=WAL") &&
+                             c->brut(sur_disque_ ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL"))) {
       erreur = c->erreur_;
       return nullptr;
     }
@@ -153,7 +155,7 @@ class BaseSqlite : public Base {
   }
 
   std::string chemin_;
-  bool lecture_seule_;
+  bool lecture_seule_, sur_disque_;
   mutable std::mutex verrou_;
   std::vector<std::unique_ptr<ConnexionSqlite>> libres_;
   // The failure of the calling thread's last transaction.
@@ -164,8 +166,9 @@ thread_local std::string BaseSqlite::erreur_;
 
 }  // namespace
 
-std::unique_ptr<Base> ouvrir_sqlite(const std::string& chemin, bool lecture_seule, std::string& erreur) {
-  auto base = std::make_unique<BaseSqlite>(chemin, lecture_seule);
+std::unique_ptr<Base> ouvrir_sqlite(const std::string& chemin, bool lecture_seule, SurDisque disque,
+                                    std::string& erreur) {
+  auto base = std::make_unique<BaseSqlite>(chemin, lecture_seule, disque);
   auto essai = base->ouvrir(erreur);
   if (!essai) return nullptr;
   return base;

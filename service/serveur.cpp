@@ -73,7 +73,13 @@ int servir(const Config& config) {
     return 2;
   }
   const std::string url = config.valeur("base", "sqlite:/var/lib/vimba-service/service.db");
-  auto base = ouvrir_base(url, false, erreur);
+  const std::string disque = config.valeur("sur_disque");
+  if (!disque.empty() && disque != "oui" && disque != "non") {
+    std::fprintf(stderr, "vimba-service : sur_disque : « oui » ou « non »\n");
+    return 2;
+  }
+  auto base = ouvrir_base(url, false, erreur,
+                          disque.empty() ? SurDisque::defaut : disque == "oui" ? SurDisque::oui : SurDisque::non);
   if (!base) {
     std::fprintf(stderr, "vimba-service : base inaccessible : %s\n", erreur.c_str());
     return 1;

@@ -164,18 +164,15 @@ Reponse Service::accepter(const Demande& d) {
   std::string secret = base64url(octets_aleatoires(32));
   json reponse;
   bool ecrit = base_.transaction([&](Requete& q) {
-    // Failed attempts are counted first, so a burst cannot slip past the limit; a success
-    // gives its count back below.
-    auto compter = [&](const std::string& cle, int64_t pas) {
-      return q.executer(
-          "INSERT INTO tentatives (cle, fenetre, nombre) VALUES ($1, $2, $3)"
-          " ON CONFLICT (cle, fenetre) DO UPDATE SET nombre = tentatives.nombre + $3"
-          " RETURNING nombre",
-          {cle, fenetre, pas});
-    };
-    auto ici = compter("@" + d.adresse, 1), tous = compter("*", 1);
-    if (!ici || !tous || ici->empty() || tous->empty()) return false;
-    if (entier((*ici)[0][0]) > r_.limite_adresse || entier((*tous)[0][0]) > r_.limite_globale) {
+    // Only failures count. Reading the counts takes no lock, so successes never wait for
+    // each other; concurrent failures may overshoot a limit by the number in flight
+    // (SQLite's writers are serialised, so there it is exact).
+    auto comptes = q.executer(
+        "SELECT coalesce(sum(nombre), 0), coalesce(sum(CASE WHEN cle = $2 THEN nombre ELSE 0 END), 0)"
+        " FROM tentatives WHERE fenetre = $1",
+        {fenetre, "@" + d.adresse});
+    if (!comptes || comptes->size() != 1) return false;
+    if (entier((*comptes)[0][1]) >= r_.limite_adresse || entier((*comptes)[0][0]) >= r_.limite_globale) {
       issue = Issue::limite;
       return false;
     }
@@ -184,49 +181,57 @@ Reponse Service::accepter(const Demande& d) {
     if (!l) return false;
     if (l->empty() || !egal_constant((*l)[0][0].value_or(""), e) || entier((*l)[0][2]) <= t) {
       issue = Issue::refuse;
-      return q.executer("DELETE FROM tentatives WHERE fenetre < $1", {fenetre - 1}).has_value();
+      return q.executer("INSERT INTO tentatives (cle, fenetre, nombre) VALUES ($1, $2, 1) ON CONFLICT (cle, fenetre)"
+                        " DO UPDATE SET nombre = tentatives.nombre + 1", {"@" + d.adresse, fenetre}) &&
+             q.executer("DELETE FROM tentatives WHERE fenetre < $1", {fenetre}).has_value();
     }
     const std::string id = (*l)[0][1].value_or("");
-    auto s = q.executer("SELECT nom, cle FROM sessions WHERE id = $1 AND etat = 'code'", {id});
-    if (!s) return false;
-    if (s->empty()) {
-      issue = Issue::refuse;
-      return true;
-    }
-    // A port free on the relay: none taken by a live session.
-    auto pris = q.executer("SELECT port FROM ports WHERE port BETWEEN $1 AND $2 AND fin > $3",
-                           {r_.port_min, r_.port_max, t});
-    if (!pris) return false;
-    std::set<int64_t> occupes;
-    for (auto& p : *pris) occupes.insert(entier(p[0]));
-    std::vector<int64_t> libres;
-    for (int64_t p = r_.port_min; p <= r_.port_max; ++p)
-      if (!occupes.count(p)) libres.push_back(p);
+    // A port free on the relay: none taken by a live session. A few random tries first,
+    // which nearly always succeed; the list of taken ports only when the range fills up.
     const int64_t fin = t + r_.duree_session;
     int64_t port = 0;
-    while (!libres.empty() && port == 0) {
-      auto i = tirage(unsigned(libres.size()));
-      if (!i) return false;
-      int64_t candidat = libres[*i];
-      libres.erase(libres.begin() + *i);
+    auto prendre = [&](int64_t candidat) {
       auto r = q.executer(
           "INSERT INTO ports (port, session, fin) VALUES ($1, $2, $3) ON CONFLICT (port) DO"
           " UPDATE SET session = excluded.session, fin = excluded.fin WHERE ports.fin <= $4"
           " RETURNING port",
           {candidat, id, fin, t});
-      if (!r) return false;
-      if (!r->empty()) port = candidat;
+      if (r && !r->empty()) port = candidat;
+      return r.has_value();
+    };
+    const unsigned etendue = unsigned(r_.port_max - r_.port_min + 1);
+    for (int essai = 0; essai < 4 && port == 0; ++essai) {
+      auto i = tirage(etendue);
+      if (!i || !prendre(r_.port_min + *i)) return false;
+    }
+    if (port == 0) {
+      auto pris = q.executer("SELECT port FROM ports WHERE port BETWEEN $1 AND $2 AND fin > $3",
+                             {r_.port_min, r_.port_max, t});
+      if (!pris) return false;
+      std::set<int64_t> occupes;
+      for (auto& p : *pris) occupes.insert(entier(p[0]));
+      std::vector<int64_t> libres;
+      for (int64_t p = r_.port_min; p <= r_.port_max; ++p)
+        if (!occupes.count(p)) libres.push_back(p);
+      while (!libres.empty() && port == 0) {
+        auto i = tirage(unsigned(libres.size()));
+        if (!i || !prendre(libres[*i])) return false;
+        libres.erase(libres.begin() + *i);
+      }
     }
     if (port == 0) {
       issue = Issue::plus_de_port;
       return false;
     }
     if (secret.size() != 43) return false;
-    if (!q.executer("UPDATE sessions SET etat = 'acceptee', expire = $2, secret = $3,"
-                    " cle_tunnel = $4, port_tunnel = $5 WHERE id = $1",
-                    {id, fin, empreinte(secret), dem.cle_tunnel.sans_commentaire(), port}))
+    auto s = q.executer("UPDATE sessions SET etat = 'acceptee', expire = $2, secret = $3,"
+                        " cle_tunnel = $4, port_tunnel = $5 WHERE id = $1 AND etat = 'code' RETURNING nom, cle",
+                        {id, fin, empreinte(secret), dem.cle_tunnel.sans_commentaire(), port});
+    if (!s) return false;
+    if (s->empty()) {
+      issue = Issue::refuse;
       return false;
-    if (!compter("@" + d.adresse, -1) || !compter("*", -1)) return false;
+    }
     issue = Issue::acceptee;
     reponse = json{{"session", id},
                    {"secret", secret},
@@ -245,7 +250,7 @@ Reponse Service::accepter(const Demande& d) {
       return r;
     }
     case Issue::plus_de_port: return erreur(503, "aucun port libre sur le relais");
-    case Issue::refuse: return ecrit ? erreur(404, "code refusé") : panne_base();
+    case Issue::refuse: return erreur(404, "code refusé");
     case Issue::acceptee:
       if (!ecrit) return panne_base();
       changement();

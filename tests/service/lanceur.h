@@ -77,8 +77,10 @@ struct Dossier {
 // One vimba-service servir; address() once it listens. Stopped when destroyed.
 class ServiceLance {
  public:
-  ServiceLance(const std::string& binaire, const fs::path& dossier, std::map<std::string, std::string> cles)
-      : binaire_(binaire), dossier_(dossier), cles_(std::move(cles)) {}
+  // prefixe runs before the binary, e.g. {"/usr/bin/taskset", "-c", "0"}.
+  ServiceLance(const std::string& binaire, const fs::path& dossier, std::map<std::string, std::string> cles,
+               std::vector<std::string> prefixe = {})
+      : binaire_(binaire), dossier_(dossier), cles_(std::move(cles)), prefixe_(std::move(prefixe)) {}
   ~ServiceLance() { arreter(SIGTERM); }
   ServiceLance(const ServiceLance&) = delete;
   ServiceLance& operator=(const ServiceLance&) = delete;
@@ -87,7 +89,8 @@ class ServiceLance {
   bool demarrer() {
     static int numero = 0;
     annonce_ = dossier_ / ("annonce-" + std::to_string(getpid()) + "-" + std::to_string(++numero));
-    std::vector<std::string> argv{binaire_, "servir", "--annonce", annonce_.string()};
+    std::vector<std::string> argv = prefixe_;
+    for (std::string a : {binaire_, std::string("servir"), std::string("--annonce"), annonce_.string()}) argv.push_back(a);
     for (auto& [c, v] : cles_) {
       argv.push_back("--" + c);
       argv.push_back(v);
@@ -124,6 +127,7 @@ class ServiceLance {
   std::string binaire_;
   fs::path dossier_, annonce_;
   std::map<std::string, std::string> cles_;
+  std::vector<std::string> prefixe_;
   pid_t pid_ = -1;
   std::string adresse_;
 };
