@@ -48,6 +48,8 @@ public:
 
 private:
     std::string nomDevant();
+    // No text may go to the focus: a password field, or accessibility not granted.
+    bool champRefuse();
     std::string lire(const std::vector<std::string_view>& mots);
     std::string viser(const std::vector<std::string_view>& mots);
     std::string flux(const std::vector<std::string_view>& mots);

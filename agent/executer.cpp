@@ -46,7 +46,26 @@ std::optional<Point> point(const Mots& mots) {
 std::string joindreArguments(const Mots& mots) { return texte::joindre(Mots(mots.begin() + 1, mots.end()), " "); }
 
 std::string caracteres(const std::string& t) { return std::to_string(texte::compterCaracteres(t)) + " caractères"; }
+
+// Whether a `touche` word types text or pastes: a letter or space without Control or Alt,
+// or Control with V. Modifier words as the key table reads them.
+bool toucheQuiEcrit(std::string_view mot) {
+    std::string m(mot);
+    for (char& c : m) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const auto morceaux = texte::couper(m, '-', true);
+    bool controle = false, alt = false;
+    for (std::size_t i = 0; i + 1 < morceaux.size(); ++i) {
+        const auto p = morceaux[i];
+        controle = controle || p == "cmd" || p == "pomme" || p == "ctrl";
+        alt = alt || p == "alt" || p == "option";
+    }
+    const std::string_view cle = morceaux.back();
+    if (controle) return cle == "v";
+    return !alt && ((cle.size() == 1 && cle[0] >= 'a' && cle[0] <= 'z') || cle == "espace");
+}
 }  // namespace
+
+bool Agent::champRefuse() { return !s_.permissions->peutAgir() || s_.gardes->champSecurise(); }
 
 std::string Agent::nomDevant() { return s_.gardes->appDevant().value_or("?"); }
 
@@ -79,13 +98,17 @@ std::string Agent::executer(std::string_view demandeTexte) {
     if (verbe == "tape") {
         const std::string t = d.suite("\n");
         if (t.empty()) return "erreur rien à écrire";
-        if (s_.gardes->champSecurise()) return "refus champ de mot de passe";
-        s_.saisie->ecrire(t);
+        if (champRefuse()) return "refus champ de mot de passe";
+        // Asked again as typing goes: a Tab or a line feed can move the focus into one.
+        bool refuse = false;
+        s_.saisie->ecrire(t, [&] { return !(refuse = s_.gardes->champSecurise()); });
+        if (refuse) return "refus champ de mot de passe";
         return "ok " + caracteres(t);
     }
     if (verbe == "touche") {
         if (mots.size() < 2) return "erreur touche manquante";
         const std::string mot(mots[1]);
+        if (toucheQuiEcrit(mot) && champRefuse()) return "refus champ de mot de passe";
         return s_.saisie->frapper(mot) ? "ok touche " + mot : "erreur touche inconnue " + mot;
     }
     if (verbe == "defiler") {

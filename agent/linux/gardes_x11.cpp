@@ -101,8 +101,8 @@ bool GardesX11::champSecurise() {
     GError* err = nullptr;
     const AtspiRole role = atspi_accessible_get_role(focus, &err);
     g_object_unref(focus);
-    // A role that cannot be read does not make the field a password field.
-    const bool secret = !err && role == ATSPI_ROLE_PASSWORD_TEXT;
+    // Fail closed: a role that cannot be read may well be a password field's.
+    const bool secret = err || role == ATSPI_ROLE_PASSWORD_TEXT;
     g_clear_error(&err);
     return secret;
 }

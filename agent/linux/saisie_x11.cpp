@@ -24,6 +24,9 @@ constexpr std::chrono::milliseconds enfoncementBouton{50};
 constexpr std::chrono::milliseconds apresClicDouble{40};
 constexpr std::chrono::milliseconds apresCaractere{12};
 constexpr std::chrono::milliseconds enfoncementTouche{40};
+// While typing, the caller is asked this often whether to go on (focus, stop).
+constexpr std::chrono::milliseconds entreAvis{100};
+constexpr std::chrono::milliseconds apresSautFocus{50};
 // A button press that comes soon after a keyboard mapping change is held back behind the
 // window manager's passive grab while it reloads the mapping, and lands after the keys
 // typed next (seen with openbox and GTK): clicks wait until the change has settled.
@@ -120,14 +123,28 @@ void SaisieX11::defiler(double x, double y, std::int32_t lignes) {
     }
 }
 
-void SaisieX11::ecrire(const std::string& texte) {
+void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& avant) {
     if (!xtest_) return;
     std::vector<KeySym> symboles;
     for (char32_t c : scalaires(texte)) symboles.push_back(c == U'\n' ? XK_Return : c == U'\t' ? XK_Tab : keysymDe(c));
     const std::size_t n = symboles.size();
     const KeyCode majuscule = XKeysymToKeycode(affichage_, XK_Shift_L);
-    ClesPretees cles(affichage_, std::move(symboles), &derniereCarte_);
+    auto dernierAvis = std::chrono::steady_clock::now();
+    bool apresSaut = false;
+    ClesPretees cles(affichage_, symboles, &derniereCarte_);
     for (std::size_t i = 0; i < n; ++i) {
+        const bool saut = symboles[i] == XK_Return || symboles[i] == XK_Tab;
+        if (apresSaut) {
+            // The focus may have moved: let the server deliver the key and the application
+            // take it before its focus is asked about.
+            XSync(affichage_, False);
+            pause(apresSautFocus);
+        }
+        if (saut || apresSaut || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
+            if (!avant()) return;
+            dernierAvis = std::chrono::steady_clock::now();
+        }
+        apresSaut = saut;
         ClesPretees::Frappe f = cles.frappe(i);
         if (f.majuscule && majuscule == 0) f = {cles.sansMajuscule(i), false};
         if (f.majuscule && f.code) cle(majuscule, true);

@@ -19,7 +19,7 @@ public:
     void cliquer(double x, double y, bool double_, bool droit) override;
     void bouger(double x, double y) override;
     void defiler(double x, double y, std::int32_t lignes) override;
-    void ecrire(const std::string& texte) override;
+    void ecrire(const std::string& texte, const std::function<bool()>& avant) override;
     bool frapper(const std::string& combinaison) override;
 
     // Wheel clicks posted for one "defiler" at most: a larger amount would hold the

@@ -12,6 +12,9 @@ struct Journal {
     std::vector<std::string> appels;
     std::optional<std::string> devant;
     bool securise = false;
+    // When not negative, the focus is a password field from the question after this many.
+    int securiseApres = -1;
+    int focusDemandes = 0;
     bool ecran = true;
     bool agir = true;
     std::optional<std::string> presse;
@@ -31,7 +34,18 @@ public:
     }
     void bouger(double x, double y) override { j_.appels.push_back("bouger " + std::to_string(x) + " " + std::to_string(y)); }
     void defiler(double, double, std::int32_t n) override { j_.appels.push_back("defiler " + std::to_string(n)); }
-    void ecrire(const std::string& t) override { j_.appels.push_back("ecrire " + t); }
+    // Asks `avant` where the real one does around Tabs and line feeds (not between batches).
+    void ecrire(const std::string& t, const std::function<bool()>& avant) override {
+        std::string tape;
+        bool apresSaut = false;
+        for (char c : t) {
+            const bool saut = c == '\t' || c == '\n';
+            if ((saut || apresSaut) && !avant()) break;
+            apresSaut = saut;
+            tape += c;
+        }
+        j_.appels.push_back("ecrire " + tape);
+    }
     bool frapper(const std::string& c) override {
         j_.appels.push_back("frapper " + c);
         return c != "cmd";
@@ -48,7 +62,11 @@ public:
         j_.appels.push_back("appDevant");
         return j_.devant;
     }
-    bool champSecurise() override { return j_.securise; }
+    bool champSecurise() override {
+        ++j_.focusDemandes;
+        if (j_.securiseApres >= 0 && j_.focusDemandes > j_.securiseApres) return true;
+        return j_.securise;
+    }
 
 private:
     Journal& j_;

@@ -106,6 +106,56 @@ TEST_F(Executer, TypingCountsGraphemesAndHonoursThePasswordGuard) {
     for (const auto& a : j.appels) EXPECT_NE(a.rfind("ecrire", 0), 0u) << "typed into a password field";
 }
 
+TEST_F(Executer, NoKeyThatWritesReachesAPasswordField) {
+    struct Touche {
+        const char* demande;
+        bool securise, agir;
+        const char* reponse;
+    };
+    const char* refus = "refus champ de mot de passe";
+    const Touche cas[] = {
+        {"touche s", true, true, refus},
+        {"touche MAJ-S", true, true, refus},
+        {"touche espace", true, true, refus},
+        {"touche ctrl-v", true, true, refus},
+        {"touche pomme-maj-v", true, true, refus},
+        {"touche cmd-a", true, true, "ok touche cmd-a"},
+        {"touche tab", true, true, "ok touche tab"},
+        {"touche supprimer", true, true, "ok touche supprimer"},
+        {"touche alt-f", true, true, "ok touche alt-f"},
+        {"touche s", false, true, "ok touche s"},
+        // Without the accessibility switch the focus cannot be known: refused as a password field.
+        {"touche s", false, false, refus},
+        {"touche cmd-v", false, false, refus},
+        {"tape\nx", false, false, refus},
+        {"touche echap", false, false, "ok touche echap"},
+    };
+    for (const auto& c : cas) {
+        j.securise = c.securise;
+        j.agir = c.agir;
+        j.appels.clear();
+        EXPECT_EQ((*this)(c.demande), c.reponse) << c.demande;
+        if (c.reponse == refus)
+            for (const auto& a : j.appels) EXPECT_TRUE(a == "appDevant") << c.demande << ": " << a;
+    }
+
+    // The focus moves into a password field during the text: typing stops before the
+    // first key after the Tab (or line feed) that moved it.
+    struct Texte {
+        int securiseApres;
+        const char* tape;
+    };
+    const Texte textes[] = {{1, "ecrire alice"}, {2, "ecrire alice\t"}, {4, "ecrire alice\tS3cret\n"}};
+    j.securise = false;
+    j.agir = true;
+    for (const auto& t : textes) {
+        j.securiseApres = t.securiseApres;
+        j.focusDemandes = 0;
+        EXPECT_EQ((*this)("tape\nalice\tS3cret\nfin"), refus) << t.securiseApres;
+        EXPECT_EQ(j.appels.back(), t.tape);
+    }
+}
+
 TEST_F(Executer, MarkerVerbsArePostedAndRunInOrderAfterTheReply) {
     EXPECT_EQ((*this)("dire 10 20 ignoré\n  première ligne\nseconde\t "), "ok repère 10 20");
     EXPECT_EQ((*this)("tracer 1,1 2,2 3,3"), "ok trait 3 points");

@@ -151,6 +151,17 @@ r=$(printf 'tape\nsecret' | d); verifier "tape is refused in the password entry"
 sleep 0.2; verifier "and nothing was typed there" "" "$(cat "$e/mdp")"
 d clic $(point "$e" entree) >/dev/null
 r=$(printf 'tape\n!' | d); verifier "back in the plain entry it types" "ok 1 caractères" "$r"
+d touche cmd-a >/dev/null; d touche supprimer >/dev/null; attendre "$e" entree "" >/dev/null
+r=$(printf 'tape\nalice\tS3cret' | d); verifier "a Tab into the password entry stops the text there" "refus champ de mot de passe" "$r"
+verifier "the user name was typed" alice "$(attendre "$e" entree alice)"
+sleep 0.2; verifier "and nothing after the Tab" "" "$(cat "$e/mdp")"
+for mot in s maj-s espace; do
+  r=$(d touche $mot); verifier "touche $mot is refused in the password entry" "refus champ de mot de passe" "$r"
+done
+printf 'presse-ecrire\nS3cret' | d >/dev/null
+r=$(d touche cmd-v); verifier "pasting into the password entry is refused" "refus champ de mot de passe" "$r"
+sleep 0.2; verifier "and the password entry is still empty" "" "$(cat "$e/mdp")"
+r=$(d touche tab); verifier "keys that write nothing still go" "ok touche tab" "$r"
 
 vide=$tmp/vide
 ouvrir "$vide" --nom "Sans focus" --focus aucun
