@@ -93,7 +93,8 @@ CONF
   pid_sshd=$!
 }
 
-"$outils/vimba-service" jeton creer local --base "$base" >"$dossier/jeton" &
+# A name of its own, since the folder may hold the base of an earlier run.
+"$outils/vimba-service" jeton creer "local-$(date +%s%N)" --base "$base" >"$dossier/jeton" &
 pid_jeton=$!
 ssh-keygen -q -t ed25519 -N '' -C vimba-relais -f "$dossier/relais_hote"
 port_sshd=$((20000 + RANDOM % 40000))

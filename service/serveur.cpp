@@ -180,6 +180,7 @@ int servir(const Config& config) {
   std::thread veilleur([&] {
     int s = 0;
     sigwait(&signaux, &s);
+    service.arreter();
     serveur->stop();
   });
   std::fprintf(stderr, "vimba-service : écoute sur %s, base %s\n", adresse.c_str(),

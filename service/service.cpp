@@ -70,6 +70,12 @@ bool Service::preparer(std::string& erreur) {
   return false;
 }
 
+void Service::arreter() {
+  std::lock_guard<std::mutex> v(verrou_);
+  arret_ = true;
+  change_.notify_all();
+}
+
 void Service::changement() {
   std::lock_guard<std::mutex> v(verrou_);
   ++generation_;
@@ -312,6 +318,7 @@ Reponse Service::attendre(const Demande& d, const std::string& id) {
     {
       std::lock_guard<std::mutex> v(verrou_);
       vue = generation_;
+      if (arret_) return ok(json{{"etat", "attente"}});
     }
     std::optional<Ligne> s;
     if (!base_.transaction([&](Requete& q) {
@@ -344,7 +351,7 @@ Reponse Service::attendre(const Demande& d, const std::string& id) {
     if (reste <= std::chrono::steady_clock::duration::zero()) return ok(json{{"etat", "attente"}});
     std::unique_lock<std::mutex> v(verrou_);
     change_.wait_for(v, std::min<std::chrono::steady_clock::duration>(reste, std::chrono::milliseconds(r_.sondage_ms)),
-                     [&] { return generation_ != vue; });
+                     [&] { return generation_ != vue || arret_; });
   }
 }
 

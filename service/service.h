@@ -47,6 +47,8 @@ class Service {
   // Creates the tables when missing. False with the reason when the base refuses.
   bool preparer(std::string& erreur);
   Reponse repondre(const Demande& demande);
+  // Ends the waiting calls now (they answer « attente »), so that the server can stop.
+  void arreter();
 
   // The new token, printed once; nullopt with the reason (name taken, bad name, base).
   std::optional<std::string> creer_jeton(const std::string& nom, std::string& erreur);
@@ -74,6 +76,7 @@ class Service {
   std::mutex verrou_;
   std::condition_variable change_;
   uint64_t generation_ = 0;
+  bool arret_ = false;
 };
 
 }  // namespace vimba::service
