@@ -59,15 +59,19 @@ printf '%s\n' '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocol
 jq -r 'select(.id==3).result.content[] | select(.type=="image").data' "$D/mcp.out" | base64 -d | cmp -s - "$D/vue.jpg" || echec "mcp vue"
 
 # voir: the viewer (here a recorder) reads the gate's flux through the local bridge.
+# Another account on this machine that finds the port gets nothing.
 cat >"$D/visionneur.sh" <<VOIR
 #!/bin/bash
 echo "\$*" >$D/visionneur.args
+runuser -u vimba-bouchon -- timeout 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/\$2 && cat <&3" >$D/flux.intrus 2>/dev/null
 exec 3<>/dev/tcp/127.0.0.1/\$2
 cat <&3 >$D/flux.recu
 VOIR
 chmod 0755 "$D/visionneur.sh"
-VIMBA_VOIR=$D/visionneur.sh "$T" voir 800 40 tuiles -- --stats || echec "voir"
+VIMBA_VOIR=$D/visionneur.sh "$T" voir 800 40 tuiles -- --stats 2>"$D/voir.log" || echec "voir : $(cat "$D/voir.log")"
+grep -q "connexion au flux refusée" "$D/voir.log" || echec "l’autre compte n’a pas été vu"
 [ "$(cat "$D/flux.recu")" = FLUX-BOUCHON ] || echec "flux reçu : « $(cat "$D/flux.recu") »"
+[ -e "$D/flux.intrus" ] && [ ! -s "$D/flux.intrus" ] || echec "flux donné à un autre compte"
 [[ $(cat "$D/visionneur.args") =~ ^--port\ [0-9]+\ --stats$ ]] || echec "options du visionneur : $(cat "$D/visionneur.args")"
 grep -qx 'flux 800 40 tuiles' "$D/demandes.log" && grep -qx 'flux-stop' "$D/demandes.log" || echec "flux demandé puis arrêté"
 

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "stream/proprietaire.h"
 #include "tools/technicien/processus.h"
 
 namespace vimba::technicien {
@@ -217,7 +218,14 @@ int Technicien::voir(const std::vector<std::string>& mots, const std::vector<std
             if (::poll(&p, 1, 100) <= 0) continue;
             const int client = ::accept4(ecoute, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) continue;
-            if (const pid_t pont = liaison_->brancher(*s, "flux", client); pont > 0) ponts.push_back(pont);
+            // The person's screen goes to this account's programs only, not to whoever on
+            // this machine finds the port.
+            const auto compte = vimba::flux::proprietaireDuPair(client);
+            if (!compte || *compte != ::getuid()) {
+                std::fprintf(stderr, "vimba-technicien : connexion au flux refusée, elle ne vient pas de votre compte\n");
+            } else if (const pid_t pont = liaison_->brancher(*s, "flux", client); pont > 0) {
+                ponts.push_back(pont);
+            }
             ::close(client);
         }
     }
