@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <unordered_map>
 

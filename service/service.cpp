@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cctype>
 #include <set>
 
 #include "service/aleatoire.h"
@@ -24,6 +25,7 @@ const char* const schema[] = {
     " port_tunnel BIGINT, ordi_cle_hote TEXT, ordi_compte TEXT)",
     "CREATE INDEX IF NOT EXISTS sessions_cle_tunnel ON sessions (cle_tunnel)",
     "CREATE INDEX IF NOT EXISTS sessions_cle_nue ON sessions (cle_nue)",
+    "CREATE INDEX IF NOT EXISTS sessions_expire ON sessions (expire)",
     // Live codes only: a code leaves this table when accepted or closed.
     "CREATE TABLE IF NOT EXISTS codes (empreinte TEXT PRIMARY KEY, session TEXT NOT NULL,"
     " expire BIGINT NOT NULL)",
@@ -127,7 +129,10 @@ Reponse Service::creer_code(const Demande& d) {
   std::string code;
   bool aleas = true, pris = false;
   if (!base_.transaction([&](Requete& q) {
-        if (!q.executer("DELETE FROM codes WHERE expire <= $1", {t})) return false;
+        // Old rows go as new ones come: dead codes, and sessions a week past their end.
+        if (!q.executer("DELETE FROM codes WHERE expire <= $1", {t}) ||
+            !q.executer("DELETE FROM sessions WHERE expire < $1", {t - 7 * 86400}))
+          return false;
         // A code already live elsewhere is drawn again; with few live codes this is rare.
         for (int essai = 0; essai < 8 && !pris; ++essai) {
           auto c = code_aleatoire();
