@@ -29,6 +29,7 @@ const char* const schema[] = {
     // Live codes only: a code leaves this table when accepted or closed.
     "CREATE TABLE IF NOT EXISTS codes (empreinte TEXT PRIMARY KEY, session TEXT NOT NULL,"
     " expire BIGINT NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS codes_expire ON codes (expire)",
     // A port is taken while fin is in the future.
     "CREATE TABLE IF NOT EXISTS ports (port BIGINT PRIMARY KEY, session TEXT NOT NULL,"
     " fin BIGINT NOT NULL)",
