@@ -48,6 +48,8 @@ public:
 
 private:
     std::string nomDevant();
+    // What makes the front refused, as the refusal names it; none when it may be served.
+    std::optional<std::string> devantSensible();
     // No text may go to the focus: a password field, or accessibility not granted.
     bool champRefuse();
     std::string lire(const std::vector<std::string_view>& mots);

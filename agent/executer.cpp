@@ -69,13 +69,21 @@ bool Agent::champRefuse() { return !s_.permissions->peutAgir() || s_.gardes->cha
 
 std::string Agent::nomDevant() { return s_.gardes->appDevant().value_or("?"); }
 
+std::optional<std::string> Agent::devantSensible() {
+    const auto devant = s_.gardes->appDevant();
+    if (devant && entreeSensible(*devant, interdites)) return *devant;
+    // The entry, not the whole title: a title may itself show what is being kept out.
+    if (const auto titre = s_.gardes->titreDevant())
+        if (const auto e = entreeSensible(*titre, interdites)) return devant.value_or("?") + ", fenêtre « " + *e + " »";
+    return std::nullopt;
+}
+
 std::string Agent::executer(std::string_view demandeTexte) {
     const Demande d = analyser(demandeTexte);
     const Mots& mots = d.mots;
     if (mots.empty()) return "erreur demande vide";
 
-    if (auto devant = s_.gardes->appDevant(); devant && entreeSensible(*devant, interdites))
-        return "refus application sensible au premier plan (" + *devant + ")";
+    if (const auto devant = devantSensible()) return "refus application sensible au premier plan (" + *devant + ")";
 
     const std::string_view verbe = mots[0];
     const std::string v(verbe);

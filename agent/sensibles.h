@@ -8,7 +8,9 @@
 namespace vimba {
 
 const std::vector<std::string>& applicationsInterdites();
-// The first entry that the name contains, ignoring case; none when the name is safe.
+// The first entry that the name contains as a person reads it: compatibility forms,
+// letter case, invisible characters and look-alike letters of other scripts set aside
+// (accents still count); none when the name is safe. Any thread.
 std::optional<std::string> entreeSensible(std::string_view nom, const std::vector<std::string>& interdites);
 
 }  // namespace vimba

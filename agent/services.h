@@ -37,6 +37,8 @@ class Gardes {
 public:
     virtual ~Gardes() = default;
     virtual std::optional<std::string> appDevant() = 0;
+    // The title of the window in front: a bank in a browser tab, a password tool in a terminal.
+    virtual std::optional<std::string> titreDevant() = 0;
     virtual bool champSecurise() = 0;
 };
 

@@ -170,6 +170,35 @@ std::optional<AppliDevant> appliDevant() {
     return a;
 }
 
+std::optional<std::string> titreFenetreDevant() {
+    Display* d = affichage();
+    if (!d) return std::nullopt;
+    const Window w = fenetreActive(d);
+    if (w == None) return std::nullopt;
+    PiegeX piege(d);
+    std::optional<std::string> titre;
+    Atom reel = None;
+    int format = 0;
+    unsigned long n = 0, reste = 0;
+    unsigned char* donnees = nullptr;
+    // A title longer than this says nothing more the guard needs.
+    if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False), 0, 1024, False,
+                           XInternAtom(d, "UTF8_STRING", False), &reel, &format, &n, &reste, &donnees) == Success &&
+        piege.sain() && donnees && format == 8 && n > 0)
+        titre = std::string(reinterpret_cast<char*>(donnees), n);
+    if (donnees) XFree(donnees);
+    if (titre) return titre;
+    XTextProperty texte{};
+    if (XGetWMName(d, w, &texte) && piege.sain() && texte.value) {
+        char** liste = nullptr;
+        int compte = 0;
+        if (Xutf8TextPropertyToTextList(d, &texte, &liste, &compte) >= Success && liste && compte > 0) titre = liste[0];
+        if (liste) XFreeStringList(liste);
+    }
+    if (texte.value) XFree(texte.value);
+    return titre;
+}
+
 bool atspiPret() {
     // libatspi aborts the process on its first call when it has no bus; ask once whether
     // it has one, and never call it otherwise.

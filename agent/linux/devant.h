@@ -16,6 +16,8 @@ struct AppliDevant {
 // None when no window is active. Without a window manager, the window holding the
 // keyboard focus stands in for the active one.
 std::optional<AppliDevant> appliDevant();
+// The title of the window in front (_NET_WM_NAME, else WM_NAME), or none.
+std::optional<std::string> titreFenetreDevant();
 // Whether the accessibility bus can be used: without it, any libatspi call ends the
 // process. Call before using libatspi directly.
 bool atspiPret();

@@ -90,6 +90,8 @@ std::optional<std::string> GardesX11::appDevant() {
     return a->nom;
 }
 
+std::optional<std::string> GardesX11::titreDevant() { return titreFenetreDevant(); }
+
 bool GardesX11::champSecurise() {
     const auto devant = appliDevant();
     if (!devant || devant->pid <= 0 || devant->pid == getpid()) return true;

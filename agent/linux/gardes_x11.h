@@ -10,6 +10,7 @@ namespace vimba::x11 {
 class GardesX11 final : public Gardes {
 public:
     std::optional<std::string> appDevant() override;
+    std::optional<std::string> titreDevant() override;
     // True unless the focused object can be found and is not a password field.
     bool champSecurise() override;
 };

@@ -10,7 +10,7 @@ namespace vimba::essais {
 
 struct Journal {
     std::vector<std::string> appels;
-    std::optional<std::string> devant;
+    std::optional<std::string> devant, titre;
     bool securise = false;
     // When not negative, the focus is a password field from the question after this many.
     int securiseApres = -1;
@@ -62,6 +62,7 @@ public:
         j_.appels.push_back("appDevant");
         return j_.devant;
     }
+    std::optional<std::string> titreDevant() override { return j_.titre; }
     bool champSecurise() override {
         ++j_.focusDemandes;
         if (j_.securiseApres >= 0 && j_.focusDemandes > j_.securiseApres) return true;

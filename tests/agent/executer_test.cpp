@@ -106,6 +106,40 @@ TEST_F(Executer, TypingCountsGraphemesAndHonoursThePasswordGuard) {
     for (const auto& a : j.appels) EXPECT_NE(a.rfind("ecrire", 0), 0u) << "typed into a password field";
 }
 
+TEST_F(Executer, SensitiveNamesAreReadAsTheyLook) {
+    struct Nom {
+        const char* devant;
+        const char* titre;
+        const char* reponse;  // the refusal's parenthesis, or "" when served
+    };
+    const Nom cas[] = {
+        {"\uFF22\uFF41\uFF4E\uFF51\uFF55\uFF45 Nationale", nullptr, "\uFF22\uFF41\uFF4E\uFF51\uFF55\uFF45 Nationale"},  // full width
+        {"\u0412itwarden", nullptr, "\u0412itwarden"},          // Cyrillic Ve
+        {"Bit\u200Bwarden", nullptr, "Bit\u200Bwarden"},        // zero-width space
+        {"K\u0435\u0435P\u0430ss", nullptr, "K\u0435\u0435P\u0430ss"},  // Cyrillic e and a
+        {"P\u0430yPal", nullptr, "P\u0430yPal"},
+        {"\u24B7anque", nullptr, "\u24B7anque"},                // circled letter
+        {"Mots de passe et clés", nullptr, "Mots de passe et clés"},
+        {"Seahorse", nullptr, "Seahorse"},
+        {"KWalletManager", nullptr, "KWalletManager"},
+        {"Firefox", "Connexion — Ｂanque en ligne — Mozilla Firefox", "Firefox, fenêtre « Banque »"},
+        {"Terminal", "ilvo@pc: pass show courriel", "Terminal, fenêtre « pass show »"},
+        {nullptr, "Coffre 1Password", "?, fenêtre « 1Password »"},
+        {"Bânque Populaire", nullptr, ""},  // accents still count
+        {"Firefox", "Actualités — Mozilla Firefox", ""},
+        {"Calculatrice", "Calculatrice", ""},
+        {"Éditeur de texte", "Sans titre 1", ""},
+        {"LibreOffice Writer", "Rapport passé.odt", ""},
+    };
+    for (const auto& c : cas) {
+        j.devant = c.devant ? std::optional<std::string>(c.devant) : std::nullopt;
+        j.titre = c.titre ? std::optional<std::string>(c.titre) : std::nullopt;
+        const std::string r = (*this)("bouger 1 2");
+        EXPECT_EQ(r, *c.reponse ? "refus application sensible au premier plan (" + std::string(c.reponse) + ")" : "ok bouger")
+            << (c.devant ? c.devant : "") << " / " << (c.titre ? c.titre : "");
+    }
+}
+
 TEST_F(Executer, NoKeyThatWritesReachesAPasswordField) {
     struct Touche {
         const char* demande;

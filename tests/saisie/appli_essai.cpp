@@ -4,7 +4,7 @@
 // root-coordinate rectangle of each widget into "geometrie"; "pret" appears once shown.
 // The zone also logs the server time of its presses ("temps": type and time, the double
 // click's extra event as type 2) and releases ("lachers").
-//   appli_essai --etat DIR [--nom NAME] [--focus entree|mdp|texte|aucun] [--sans-accessibilite]
+//   appli_essai --etat DIR [--nom NAME] [--titre TITLE] [--focus entree|mdp|texte|aucun] [--sans-accessibilite]
 #include <gtk/gtk.h>
 
 #include <cstring>
@@ -70,12 +70,14 @@ gboolean publierGeometrie(gpointer) {
 int main(int argc, char** argv) {
     const char* nom = "Appli essai";
     const char* focus = "entree";
+    const char* titre = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--sans-accessibilite")) g_setenv("NO_AT_BRIDGE", "1", TRUE);
         if (i + 1 == argc) continue;
         if (!std::strcmp(argv[i], "--etat")) dossier = argv[i + 1];
         if (!std::strcmp(argv[i], "--nom")) nom = argv[i + 1];
         if (!std::strcmp(argv[i], "--focus")) focus = argv[i + 1];
+        if (!std::strcmp(argv[i], "--titre")) titre = argv[i + 1];
     }
     // The name is the AT-SPI application name and both parts of WM_CLASS.
     g_set_prgname(nom);
@@ -85,7 +87,7 @@ int main(int argc, char** argv) {
     g_set_application_name(nom);
 
     fenetre = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(fenetre), nom);
+    gtk_window_set_title(GTK_WINDOW(fenetre), titre ? titre : nom);
     gtk_window_set_default_size(GTK_WINDOW(fenetre), 500, 720);
     gtk_window_set_resizable(GTK_WINDOW(fenetre), FALSE);
     gtk_window_move(GTK_WINDOW(fenetre), 40, 40);

@@ -182,6 +182,15 @@ r=$(printf 'tape\nx' | d); verifier "tape is refused" "refus application sensibl
 kill "${pids[-1]}"
 attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
 r=$(d etat); verifier "served again once it is gone" "Appli essai" "${r#*devant=}"
+# Look-alike names, and a sensitive window title in an application that is not.
+for cas in "Ｂａｎｑｕｅ Nationale|Ｂａｎｑｕｅ Nationale" "Вitwarden|Вitwarden" "Navigateur|Navigateur, fenêtre « Bitwarden »|Connexion — Bitwarden"; do
+  IFS='|' read -r nom attendu titre <<<"$cas"
+  ouvrir "$tmp/semblable" --nom "$nom" ${titre:+--titre "$titre"}
+  attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q refus"
+  r=$(d clic 10 10); verifier "$attendu is refused" "refus application sensible au premier plan ($attendu)" "$r"
+  kill "${pids[-1]}"
+  attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
+done
 
 echo "# Applications that AT-SPI cannot name"
 ouvrir "$tmp/kraken" --nom Kraken --sans-accessibilite
