@@ -406,3 +406,52 @@ TEST(Ecoute, HttpEnClairSeulementEnBoucleLocaleEtTls) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Configuration, UneValeurFausseEstNommeeEtRienNeDemarre) {
+  Dossier d;
+  const std::string conf = (d.chemin / "mauvaise.conf").string();
+  {
+    std::ofstream(conf) << "# commentaire\nbase=sqlite:/nonexistent/x.db\nligne sans egal\n";
+  }
+  const std::string base = "sqlite:" + (d.chemin / "s.db").string();
+  struct Cas {
+    std::vector<std::string> arguments;
+    int statut;
+    std::string message;
+  } cas[] = {
+      {{"servir", "--ports", "50000-40000"}, 2, "ports"},
+      {{"servir", "--ecoute", "sans-port"}, 2, "ecoute"},
+      {{"servir", "--relais_cle_hote", "ssh-ed25519 pasdubase64"}, 2, "clé d’hôte du relais"},
+      {{"servir", "--sur_disque", "peut-etre"}, 2, "sur_disque"},
+      {{"servir", "--duree_code", "0"}, 2, "duree_code"},
+      {{"servir", "--conf", conf}, 2, "mauvaise.conf:3"},
+      {{"servir", "--conf", "/nonexistent/service.conf"}, 2, "configuration illisible"},
+      {{"servir", "--base", "sqlite:/nonexistent/dossier/s.db"}, 1, "base inaccessible"},
+      {{"jeton", "creer", "nom avec espace"}, 1, "nom de jeton invalide"},
+      {{"jeton", "creer", "ilvo"}, 1, "déjà"},
+      {{"jeton", "revoquer", "personne"}, 1, "aucun jeton"},
+      {{"cles", "vimba-relais", "ssh-ed25519"}, 2, "usage"},
+      {{"inconnu"}, 2, "usage"},
+  };
+  ASSERT_EQ(essais::executer({binaire, "jeton", "creer", "ilvo", "--base", base}, "/dev/null"), 0);
+  int n = 0;
+  for (const Cas& k : cas) {
+    std::vector<std::string> argv{binaire};
+    argv.insert(argv.end(), k.arguments.begin(), k.arguments.end());
+    if (k.arguments[0] != "servir" || k.arguments[1] != "--base") {
+      argv.push_back("--base");
+      argv.push_back(base);
+    }
+    if (k.arguments[0] == "servir") {
+      argv.push_back("--ecoute");
+      argv.push_back(k.arguments[1] == "--ecoute" ? k.arguments[2] : "127.0.0.1:0");
+    }
+    const std::string journal = (d.chemin / ("cas-" + std::to_string(++n))).string();
+    EXPECT_EQ(essais::executer(argv, journal), k.statut) << k.message;
+    EXPECT_NE(essais::lire_fichier(journal).find(k.message), std::string::npos) << essais::lire_fichier(journal);
+  }
+}
+
+}  // namespace
