@@ -58,7 +58,7 @@ base_ssh() {
     -o ForceCommand=true -f /dev/null & pid_sshd=$!
   for i in $(seq 500); do ss -Hltn "sport = :$port" | grep -q . && break; sleep 0.005; done
   ssh -F /dev/null -i "$base/technicien" -o IdentitiesOnly=yes -o StrictHostKeyChecking=no \
-    -o UserKnownHostsFile=/dev/null -o BatchMode=yes -o LogLevel=ERROR -p "$port" vimba-essai@127.0.0.1 true
+    -o UserKnownHostsFile=/dev/null -o BatchMode=yes -o LogLevel=ERROR -p "$port" vimba-essai@127.0.0.1 true 2>/dev/null
   kill "$pid_sshd"; wait "$pid_sshd" 2>/dev/null; pid_sshd=
   ms "$t"
 }
