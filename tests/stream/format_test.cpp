@@ -135,6 +135,20 @@ TEST(Lecteur, RefuseLesFluxMalFormes) {
         {"C et V", "C 2\nabV 10 10 1 0 0 1\nx", true},
         {"ligne sans fin", std::string(300, 'F'), false},
         {"octet de contrôle", "F 10\t10 0 0 0\n", false},
+        // Fields out of range: nothing downstream may overflow an int or leave the picture.
+        {"largeur nulle", "F 0 10 0 0 0\n", false},
+        {"trop large", "F 16385 10 0 0 0\n", false},
+        {"plus grande", "F 16384 16384 0 0 0\n", true},
+        {"pointeur démesuré", "F 10 10 0 999999999999 0\n", false},
+        {"plus de tuiles que de pixels", "F 2 2 5 0 0\n", false},
+        {"x qui déborde un int", "F 64 64 1 0 0\nT 2147483521 0 8 8 1\nx", false},
+        {"x de 2^32 - 64", "F 64 64 1 0 0\nT 4294967232 0 8 8 1\nx", false},
+        {"tuile au bord", "F 64 64 1 0 0\nT 56 60 8 4 1\nx", true},
+        {"tuile qui dépasse", "F 64 64 1 0 0\nT 57 0 8 8 1\nx", false},
+        {"tuile vide", "F 64 64 1 0 0\nT 0 0 0 8 1\nx", false},
+        {"tuile sans charge", "F 64 64 1 0 0\nT 0 0 8 8 0\n", false},
+        {"vidéo de hauteur nulle", "V 10 0 1 0 0 1\nx", false},
+        {"vidéo trop grande", "V 20000 10 1 0 0 1\nx", false},
     };
     for (const auto& c : cas) EXPECT_EQ(lire(c.flux).ok, c.ok) << c.nom;
 }
@@ -174,5 +188,9 @@ TEST(Lecteur, TuileHorsImageRefusee) {
     std::string erreur;
     ASSERT_TRUE(d->traiter({'F', {100, 100, 1, 0, 0}, {}}, t, erreur));
     EXPECT_FALSE(d->traiter({'T', {64, 0, 64, 64, 3}, {1, 2, 3}}, t, erreur));
+    EXPECT_FALSE(d->traiter({'T', {2147483521, 0, 8, 8, 3}, {1, 2, 3}}, t, erreur));
+    EXPECT_FALSE(d->traiter({'T', {-8, 0, 8, 8, 3}, {1, 2, 3}}, t, erreur));
+    EXPECT_FALSE(d->traiter({'F', {0, 100, 0, 0, 0}, {}}, t, erreur));
+    EXPECT_EQ(t.largeur, 100);
     EXPECT_FALSE(d->traiter({'T', {0, 0, 64, 64, 3}, {1, 2, 3}}, t, erreur));  // not a JPEG
 }

@@ -14,6 +14,10 @@ namespace {
 constexpr std::size_t ligneMax = 128;
 constexpr long long chargeMax = 64ll << 20;
 constexpr int coteMax = 16384;
+// The pointer may sit on another monitor, outside the picture, but not anywhere at all.
+constexpr long long pointeurMax = 1 << 20;
+
+bool dans(long long v, long long min, long long max) { return v >= min && v <= max; }
 
 // Decimal without leading zero or plus sign; negative only where `negatif` allows.
 bool entier(const std::string& s, bool negatif, long long& v) {
@@ -42,8 +46,8 @@ class DecodeurTuiles final : public Decodeur {
 public:
     bool traiter(const Message& m, Tableau& t, std::string& erreur) override {
         if (m.genre == 'F') {
+            if (!dans(m.champs[0], 1, coteMax) || !dans(m.champs[1], 1, coteMax)) return erreur = "taille d’image impossible", false;
             const int l = static_cast<int>(m.champs[0]), h = static_cast<int>(m.champs[1]);
-            if (l > coteMax || h > coteMax) return erreur = "image trop grande", false;
             if (l != t.largeur || h != t.hauteur) {
                 t.largeur = l;
                 t.hauteur = h;
@@ -53,10 +57,13 @@ public:
             t.py = static_cast<int>(m.champs[4]);
             return true;
         }
-        const int x = static_cast<int>(m.champs[0]), y = static_cast<int>(m.champs[1]);
-        const int w = static_cast<int>(m.champs[2]), h = static_cast<int>(m.champs[3]);
-        if (w <= 0 || h <= 0 || x + w > t.largeur || y + h > t.hauteur)
-            return erreur = "tuile hors de l’image (" + std::to_string(x) + "," + std::to_string(y) + ")", false;
+        // Checked as read, before anything narrows them: x + w must not wrap around.
+        const auto& c = m.champs;
+        if (!dans(c[0], 0, t.largeur - 1) || !dans(c[1], 0, t.hauteur - 1) || !dans(c[2], 1, t.largeur - c[0]) ||
+            !dans(c[3], 1, t.hauteur - c[1]))
+            return erreur = "tuile hors de l’image (" + std::to_string(c[0]) + "," + std::to_string(c[1]) + ")", false;
+        const int x = static_cast<int>(c[0]), y = static_cast<int>(c[1]);
+        const int w = static_cast<int>(c[2]), h = static_cast<int>(c[3]);
         jpeg_decompress_struct d{};
         ErreurJpeg err{};
         d.err = jpeg_std_error(&err.mgr);
@@ -119,6 +126,26 @@ bool Lecteur::enTete(Message& m) {
     if (m.genre == 'T' && tuilesAttendues_ == 0) return erreur_ = "tuile hors d’un message F", false;
     if (m.genre != 'T' && tuilesAttendues_ > 0) return erreur_ = "tuiles manquantes avant « " + ligne_ + " »", false;
     if (m.genre == 'V' && m.champs[5] > 1) return erreur_ = "drapeau de clé illisible", false;
+    // Every field within what the server can send, so that nothing downstream overflows.
+    const auto& c = m.champs;
+    bool bon = true;
+    switch (m.genre) {
+        case 'F':
+            bon = dans(c[0], 1, coteMax) && dans(c[1], 1, coteMax) && dans(c[2], 0, c[0] * c[1]) &&
+                  dans(c[3], -pointeurMax, pointeurMax) && dans(c[4], -pointeurMax, pointeurMax);
+            if (bon) largeurF_ = c[0], hauteurF_ = c[1];
+            break;
+        case 'T':
+            bon = dans(c[0], 0, largeurF_ - 1) && dans(c[1], 0, hauteurF_ - 1) && dans(c[2], 1, largeurF_ - c[0]) &&
+                  dans(c[3], 1, hauteurF_ - c[1]) && dans(c[4], 1, chargeMax);
+            break;
+        case 'V':
+            bon = dans(c[0], 1, coteMax) && dans(c[1], 1, coteMax) && dans(c[2], 0, chargeMax) &&
+                  dans(c[3], -pointeurMax, pointeurMax) && dans(c[4], -pointeurMax, pointeurMax);
+            break;
+        case 'C': bon = dans(c[0], 0, chargeMax); break;
+    }
+    if (!bon) return erreur_ = "champ hors limites : « " + ligne_ + " »", false;
     return true;
 }
 

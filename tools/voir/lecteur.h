@@ -52,6 +52,7 @@ private:
     Message courant_;
     std::size_t reste_ = 0;
     long long tuilesAttendues_ = 0;
+    long long largeurF_ = 0, hauteurF_ = 0;  // of the last F, which its T records must fit
     std::string erreur_;
 };
 
