@@ -136,6 +136,44 @@ Resultat demander(const std::string& dossier, const std::string& demande, const 
     return {Resultat::Etat::Repondue, std::move(texte), {}};
 }
 
+std::string pourTerminal(std::string_view s) {
+    std::string r;
+    char h[16];
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        // Length of a well-formed UTF-8 sequence starting here, 0 when there is none.
+        std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        char32_t u = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto suite = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
+            if ((suite & 0xC0) != 0x80) {
+                n = 0;
+                break;
+            }
+            u = u << 6 | (suite & 0x3F);
+        }
+        if (n == 3 && (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF))) n = 0;
+        if (n == 4 && (u < 0x10000 || u > 0x10FFFF)) n = 0;
+        if (n == 0) {
+            std::snprintf(h, sizeof h, "\\x%02X", c);
+            r += h;
+            ++i;
+            continue;
+        }
+        if ((u < 0x20 && u != '\n' && u != '\t') || (u >= 0x7F && u <= 0x9F)) {
+            std::snprintf(h, sizeof h, "\\x%02X", static_cast<unsigned>(u));
+            r += h;
+        } else if ((u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069)) {
+            std::snprintf(h, sizeof h, "\\u{%04X}", static_cast<unsigned>(u));
+            r += h;
+        } else {
+            r.append(s.substr(i, n));
+        }
+        i += n;
+    }
+    return r;
+}
+
 int codeDeSortie(const Resultat& r) {
     if (r.etat != Resultat::Etat::Repondue) return 2;
     return r.texte.rfind("ok ", 0) == 0 ? 0 : 1;

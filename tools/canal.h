@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 namespace vimba::canal {
 
@@ -28,5 +29,11 @@ Resultat demander(const std::string& dossier, const std::string& demande, const 
 
 // 0 for "ok …", 1 for any other reply, 2 when none came: what both tools exit with.
 int codeDeSortie(const Resultat& r);
+
+// The reply made safe for a terminal: line feeds and tabs kept, other control characters
+// (C0, DEL, C1), bidirectional overrides and bytes that are not UTF-8 shown as \xHH or
+// \u{HHHH}. Replies carry other programs' texts (window names, the clipboard) that could
+// otherwise drive the terminal.
+std::string pourTerminal(std::string_view reponse);
 
 }  // namespace vimba::canal

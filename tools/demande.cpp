@@ -54,9 +54,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vimba-demande : pas de réponse après %g s (l’agent tourne-t-il ?)\n", attente);
             break;
         case vimba::canal::Resultat::Etat::Repondue:
-            std::fwrite(r.texte.data(), 1, r.texte.size(), stdout);
-            // The reply exactly; a line feed after it only for a person at a terminal.
-            if (::isatty(STDOUT_FILENO)) std::fputc('\n', stdout);
+            // The reply exactly for a program; for a person at a terminal, its controls
+            // escaped and a line feed after it.
+            if (::isatty(STDOUT_FILENO)) {
+                const std::string sur = vimba::canal::pourTerminal(r.texte) + '\n';
+                std::fwrite(sur.data(), 1, sur.size(), stdout);
+            } else {
+                std::fwrite(r.texte.data(), 1, r.texte.size(), stdout);
+            }
             break;
     }
     return vimba::canal::codeDeSortie(r);

@@ -30,6 +30,14 @@ sleep 0.3
 r=$(d presse-lire); verifier "presse-lire reads another client's text" $'ok presse\nvenu d’ailleurs' "$r"
 wait $xclip
 
+# Replies carry other programs' text: escaped for a terminal, exact for a pipe.
+piege=$'\e]0;pirate\a\e[2J\u202erouge\u009b'
+printf 'presse-ecrire\n%s' "$piege" | d >/dev/null
+r=$(d presse-lire); verifier "through a pipe the reply is exact" "ok presse"$'\n'"$piege" "$r"
+r=$(script -qec "'$demande' --dossier '$dossier' presse-lire" /dev/null | tr -d '\r')
+verifier "at a terminal its controls are shown escaped" 'ok presse
+\x1B]0;pirate\x07\x1B[2J\u{202E}rouge\x9B' "$r"
+
 # A burst from four concurrent clients: every reply reaches its own sender.
 rafale() {
   local k=$1 i r faux=0
@@ -49,7 +57,7 @@ verifier "200 requests from 4 clients all answered correctly" 0 "$total"
 # Oversized requests: answered with an error, removed, and the agent keeps serving.
 r=$(head -c 2000000 /dev/zero | tr '\0' a | d); rc=$?
 verifier "a 2 MB request gets an error" "1 erreur demande trop longue" "$rc $r"
-truncate -s 1T "$dossier/demande-0-enorme"
+truncate -s 1T "$dossier/demande-0-enorme.tmp" && mv "$dossier/demande-0-enorme.tmp" "$dossier/demande-0-enorme"
 for _ in $(seq 100); do [ -e "$dossier/reponse-0-enorme" ] && break; sleep 0.05; done
 verifier "a sparse 1 TB request gets an error" "erreur demande trop longue" "$(cat "$dossier/reponse-0-enorme" 2>/dev/null)"
 rm -f "$dossier/reponse-0-enorme"
@@ -68,5 +76,5 @@ kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
 verifier "SIGTERM stops cleanly" 0 "$rc"
 verifier "stopper clears the folder" "flux.port" "$(ls "$dossier")"
 
-echo "$((15 - echecs)) passed, $echecs failed"
+echo "$((17 - echecs)) passed, $echecs failed"
 [ "$echecs" -eq 0 ]
