@@ -170,6 +170,18 @@ tech -O exit ordinateur 2>/dev/null
 for _ in $(seq 50); do [ "$(etape veille)" = ssh=0 ] && break; sleep 0.1; done
 verifier "veille après la déconnexion" ssh=0 "$(etape veille)"
 
+# The tunnel is the user's, and comes back by itself when its connection dies.
+groupe=$(sed -n 's/^pgid=//p' /run/depannage-vimba/session)
+tunnel=$(pgrep -g "$groupe" -x ssh)
+verifier "le tunnel tourne sous le compte de l’utilisateur" vimba-essai "$(ps -o user= -p "$tunnel")"
+kill "$tunnel"
+r=
+for _ in $(seq 40); do
+  sleep 0.5
+  r=$(tech ordinateur demande <<<"etat" 2>/dev/null) && break
+done
+verifier "le tunnel se rétablit après une coupure" "ok etat" "$r"
+
 tech -fNM ordinateur
 sortie=$(arreter); verifier "arreter" "0 fermee" "$? $sortie"
 tech -O check ordinateur 2>/dev/null; verifier "arreter coupe le technicien connecté" 255 $?
