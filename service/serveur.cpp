@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "service/base.h"
 #include "service/service.h"
@@ -113,13 +114,28 @@ int servir(const Config& config) {
   serveur->set_payload_max_length(corps_maximal);
   serveur->set_read_timeout(10, 0);
   serveur->set_write_timeout(10, 0);
+  // Behind these load balancers, the client is the last address they add to X-Forwarded-For.
+  std::vector<std::string> mandataires;
+  {
+    std::string liste = config.valeur("mandataires") + ",";
+    for (std::size_t debut = 0, virgule; (virgule = liste.find(',', debut)) != std::string::npos; debut = virgule + 1)
+      if (virgule > debut) mandataires.push_back(liste.substr(debut, virgule - debut));
+  }
+  auto client = [mandataires](const httplib::Request& req) {
+    if (std::find(mandataires.begin(), mandataires.end(), req.remote_addr) == mandataires.end()) return req.remote_addr;
+    std::string relaye = req.get_header_value("X-Forwarded-For");
+    relaye = relaye.substr(relaye.rfind(',') == std::string::npos ? 0 : relaye.rfind(',') + 1);
+    relaye.erase(0, relaye.find_first_not_of(' '));
+    relaye.erase(relaye.find_last_not_of(' ') + 1);
+    return relaye.empty() || relaye.size() > 64 ? req.remote_addr : relaye;
+  };
   auto traiter = [&](const httplib::Request& req, httplib::Response& res) {
     Demande d;
     d.methode = req.method;
     d.chemin = req.path;
     d.autorisation = req.get_header_value("Authorization");
     d.corps = req.body;
-    d.adresse = req.remote_addr;
+    d.adresse = client(req);
     if (req.has_param("delai")) d.delai = req.get_param_value("delai");
     Reponse rep = service.repondre(d);
     res.status = rep.statut;

@@ -277,6 +277,18 @@ TEST_P(Api, LimiteParAdresseEtGlobale) {
     EXPECT_TRUE(attente >= 1 && attente <= 60) << bloque.reessayer;
     EXPECT_EQ(poster_depuis("127.0.0.2", s->adresse(), "/v1/codes/accepter", faux), k.statut_autre_adresse) << k.nom;
   }
+  // Behind a trusted load balancer, clients are told apart by X-Forwarded-For.
+  nouvelle_base();
+  auto s = lancer({{"limite_adresse", "2"}, {"mandataires", "10.9.9.9,127.0.0.1"}});
+  auto depuis = [&](const char* client) {
+    return envoyer_depuis("127.0.0.1", s->adresse(),
+                          "POST /v1/codes/accepter HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Forwarded-For: 10.1.1.1, " +
+                              std::string(client) + "\r\nContent-Length: " + std::to_string(faux.size()) + "\r\n\r\n" + faux);
+  };
+  EXPECT_EQ(depuis("203.0.113.1"), 404);
+  EXPECT_EQ(depuis("203.0.113.1"), 404);
+  EXPECT_EQ(depuis("203.0.113.1"), 429);
+  EXPECT_EQ(depuis("203.0.113.2"), 404);
 }
 
 TEST_P(Api, UnSeulGagnantQuandPlusieursAcceptentLeMemeCode) {
