@@ -20,7 +20,13 @@ nettoyer() {
 }
 trap nettoyer EXIT
 
-echec() { echo "ÉCHEC : $*" >&2; exit 1; }
+echec() {
+  echo "ÉCHEC : $*" >&2
+  for j in service/service.log service/relais.log bouchon.log tunnel.log; do
+    [ -s "$D/$j" ] && { echo "--- $j" >&2; tail -5 "$D/$j" >&2; }
+  done
+  exit 1
+}
 
 # Service and relay; their address and token in the environment.
 VIMBA_BUILD=$B "$S/scripts/service-local.sh" "$D/service" >"$D/service.sortie" 2>&1 &
