@@ -29,8 +29,8 @@ public:
     using Noeud = std::uintptr_t;
     virtual ~Arbre() = default;
     virtual Noeud racine() = 0;
-    // On screen (showing and visible), asked alone so that hidden nodes cost little; true
-    // when the toolkit says nothing of it.
+    // Not hidden (hidden: visible yet not showing), asked alone so that hidden nodes cost
+    // little; true when the toolkit says nothing of it.
     virtual bool montre(Noeud n) = 0;
     virtual Infos infos(Noeud n) = 0;
     // Frame relative to the main display; zeros where position or size are absent.

@@ -102,7 +102,9 @@ public:
         avancer(n, false);
         attendre(n);
         const Donnees& d = noeuds_[n];
-        return !d.etatLu || (etat(d.etats, ATSPI_STATE_SHOWING) && etat(d.etats, ATSPI_STATE_VISIBLE));
+        // Hidden means visible yet not showing (a closed menu, a page behind a tab). A node that
+        // claims neither says nothing of itself: the web view's wrappers do that above the page.
+        return !d.etatLu || !etat(d.etats, ATSPI_STATE_VISIBLE) || etat(d.etats, ATSPI_STATE_SHOWING);
     }
 
     Infos infos(Noeud n) override {
