@@ -10,6 +10,9 @@ namespace vimba {
 
 namespace {
 constexpr guint periodeMs = 12;
+// How often a running stream asks what is in front: the longest a sensitive window that
+// comes to the front can be seen before the picture goes black.
+constexpr std::chrono::milliseconds controleFlux{100};
 
 bool commencePar(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 bool finitPar(std::string_view s, std::string_view f) { return s.size() >= f.size() && s.substr(s.size() - f.size()) == f; }
@@ -34,6 +37,7 @@ void Agent::demarrer() {
 }
 
 void Agent::tour() {
+    surveillerFlux();
     if (enCours_) return;
     if (minuteur_ && !veille_.aChange()) return;
     veille_.marquerPropre();
@@ -78,6 +82,14 @@ void Agent::tour() {
         veille_.marquerSale();  // others may be waiting for the next tick
         return;
     }
+}
+
+void Agent::surveillerFlux() {
+    if (s_.diffuseur->port() == 0) return;
+    const auto maintenant = std::chrono::steady_clock::now();
+    if (maintenant - dernierControleFlux_ < controleFlux) return;
+    dernierControleFlux_ = maintenant;
+    s_.diffuseur->masquer(devantSensible().has_value());
 }
 
 void Agent::stopper() {

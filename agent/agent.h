@@ -55,11 +55,14 @@ private:
     std::string lire(const std::vector<std::string_view>& mots);
     std::string viser(const std::vector<std::string_view>& mots);
     std::string flux(const std::vector<std::string_view>& mots);
+    // While a stream runs, blacks out its picture whenever the front would be refused.
+    void surveillerFlux();
 
     Services s_;
     VeilleDossier veille_;
     guint minuteur_ = 0;
     bool enCours_ = false;
+    std::chrono::steady_clock::time_point dernierControleFlux_{};
     // None until the first request: no activity is recent before it.
     std::optional<std::chrono::steady_clock::time_point> dernierGeste_;
 };

@@ -83,9 +83,17 @@ std::string Agent::executer(std::string_view demandeTexte) {
     const Mots& mots = d.mots;
     if (mots.empty()) return "erreur demande vide";
 
-    if (const auto devant = devantSensible()) return "refus application sensible au premier plan (" + *devant + ")";
-
     const std::string_view verbe = mots[0];
+    // Stopping the stream can never harm the user: served whatever is in front.
+    if (verbe == "flux-stop") {
+        s_.diffuseur->arreter();
+        return "ok flux arrêté";
+    }
+    if (const auto devant = devantSensible()) {
+        s_.diffuseur->masquer(true);
+        return "refus application sensible au premier plan (" + *devant + ")";
+    }
+
     const std::string v(verbe);
 
     if (verbe == "vue") return s_.photographe->capturer();
@@ -157,10 +165,6 @@ std::string Agent::executer(std::string_view demandeTexte) {
         return "ok repère effacé";
     }
     if (verbe == "flux") return flux(mots);
-    if (verbe == "flux-stop") {
-        s_.diffuseur->arreter();
-        return "ok flux arrêté";
-    }
     if (verbe == "presse-lire") {
         const std::string t = s_.presse->lire().value_or("");
         return t.empty() ? "ok presse vide" : "ok presse\n" + t;

@@ -91,6 +91,8 @@ public:
     virtual std::uint16_t port() const = 0;
     virtual std::string moteurActif() const = 0;
     virtual void arreter() = 0;
+    // While set, the picture sent is black (a sensitive application is in front).
+    virtual void masquer(bool masque) = 0;
 };
 
 struct Services {

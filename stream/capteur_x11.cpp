@@ -37,6 +37,8 @@ struct Partage {
     std::atomic<bool> arret{false};
     std::mutex taille;
     std::pair<int, int> dimensions{0, 0};
+    // Set from any thread: grab a frame even though nothing changed.
+    std::shared_ptr<std::atomic<bool>> forcer;
 };
 
 void boucle(std::shared_ptr<Partage> p, int largeur, int ips, SourceImages::SurImage surImage,
@@ -58,6 +60,7 @@ void boucle(std::shared_ptr<Partage> p, int largeur, int ips, SourceImages::SurI
     auto prochaine = std::chrono::steady_clock::now();
     std::vector<std::uint8_t> y, uv, i420u, i420v;
     while (!p->arret) {
+        if (p->forcer->exchange(false)) premiere = true;
         while (XPending(d)) {
             XEvent ev;
             XNextEvent(d, &ev);
@@ -140,6 +143,7 @@ public:
     bool demarrer(int largeur, int ips, SurImage image, SurPixels pixels) override {
         arreter();
         partage_ = std::make_shared<Partage>();
+        partage_->forcer = forcer_;
         std::promise<bool> pret;
         auto resultat = pret.get_future();
         filsVivants += 1;
@@ -153,6 +157,7 @@ public:
     void arreter() override {
         if (partage_) partage_->arret = true;
     }
+    void rafraichir() override { *forcer_ = true; }
     std::pair<int, int> taille() const override {
         if (!partage_) return {0, 0};
         std::lock_guard verrou(partage_->taille);
@@ -161,6 +166,7 @@ public:
 
 private:
     std::shared_ptr<Partage> partage_;
+    const std::shared_ptr<std::atomic<bool>> forcer_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace

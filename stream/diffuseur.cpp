@@ -18,6 +18,7 @@
 #include "agent/linux/ecran_x11.h"
 #include "stream/capteur_x11.h"
 #include "stream/format.h"
+#include "stream/masque.h"
 #include "stream/proprietaire.h"
 
 namespace vimba::flux {
@@ -65,6 +66,7 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
     std::thread fil;
     FabriqueSource source;
     Saisie saisie;
+    const Masque masque = std::make_shared<EtatMasque>();
 
     // Published for the main thread.
     std::atomic<std::uint16_t> portPublie{0};
@@ -357,8 +359,9 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
 };
 
 Diffuseur::Diffuseur(FabriqueSource source, Saisie saisie) : coeur_(std::make_shared<Coeur>()) {
-    coeur_->source = std::move(source);
-    coeur_->saisie = std::move(saisie);
+    // Every engine's pictures pass through the mask, whichever way they are captured.
+    coeur_->source = [source = std::move(source), m = coeur_->masque] { return sourceMasquee(source(), m); };
+    coeur_->saisie = saisieMasquee(std::move(saisie), coeur_->masque);
     coeur_->affichage = XOpenDisplay(nullptr);
     coeur_->fil = std::thread([c = coeur_.get()] { c->io.run(); });
 }
@@ -394,6 +397,8 @@ void Diffuseur::arreter() {
     coeur_->nommer("aucun");
     coeur_->surLeFil([this] { coeur_->toutArreter(); });
 }
+
+void Diffuseur::masquer(bool masque) { coeur_->masque->poser(masque); }
 
 std::uint64_t Diffuseur::images() const {
     std::uint64_t n = 0;

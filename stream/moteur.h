@@ -45,6 +45,8 @@ public:
     virtual void arreter() = 0;
     // Width and height of the delivered frames after a successful start.
     virtual std::pair<int, int> taille() const = 0;
+    // Any thread: deliver a frame soon even if the screen did not change.
+    virtual void rafraichir() {}
 };
 using FabriqueSource = std::function<std::unique_ptr<SourceImages>()>;
 

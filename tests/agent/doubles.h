@@ -24,6 +24,7 @@ struct Journal {
     int lecturesPortAvantOuverture = 0;
     std::deque<std::function<void()>> postes;
     int pauses = 0;
+    bool masque = false;
 };
 
 class SaisieDouble final : public Saisie {
@@ -143,6 +144,10 @@ public:
     }
     std::string moteurActif() const override { return "aucun"; }
     void arreter() override { j_.appels.push_back("arreter"); }
+    void masquer(bool m) override {
+        if (m != j_.masque) j_.appels.push_back(m ? "masquer" : "demasquer");
+        j_.masque = m;
+    }
 
 private:
     Journal& j_;

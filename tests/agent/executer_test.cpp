@@ -76,7 +76,8 @@ TEST_F(Executer, SensitiveFrontApplicationRefusesEveryVerbBeforeLookup) {
     j.devant = "Mon bitWARDEN Perso";
     for (const char* d : {"etat", "vue", "clic 1 2", "inconnu", "tape\nx"})
         EXPECT_EQ((*this)(d), "refus application sensible au premier plan (Mon bitWARDEN Perso)") << d;
-    EXPECT_TRUE(j.appels.size() == 5 && j.appels.back() == "appDevant");
+    // Nothing else is asked of the desktop, but the stream is masked at once.
+    EXPECT_EQ(j.appels, (std::vector<std::string>{"appDevant", "masquer", "appDevant", "appDevant", "appDevant", "appDevant"}));
     // Empty requests are answered before the guard is asked.
     j.appels.clear();
     EXPECT_EQ((*this)(""), "erreur demande vide");

@@ -202,6 +202,25 @@ TEST_F(Tour, MissingFolderOrFileInsteadOfFolderDoesNothing) {
     fs::create_directory(dossier);
 }
 
+TEST_F(Tour, ARunningStreamIsMaskedWhileTheFrontIsSensitive) {
+    j.port = 0;
+    j.devant = "Kraken";
+    agent->tour();
+    EXPECT_FALSE(j.masque) << "no stream, nothing to mask";
+    j.port = 4242;
+    const std::pair<const char*, bool> etapes[] = {{"Kraken", true}, {"Terminal", false}, {"\uFF2Braken", true}};
+    for (const auto& [devant, masque] : etapes) {
+        j.devant = devant;
+        std::this_thread::sleep_for(std::chrono::milliseconds(110));
+        agent->tour();
+        EXPECT_EQ(j.masque, masque) << devant;
+    }
+    // Stopping is served even then; anything else is refused and keeps the mask on.
+    EXPECT_EQ(agent->executer("flux-stop"), "ok flux arrêté");
+    EXPECT_EQ(agent->executer("flux 800"), "refus application sensible au premier plan (\uFF2Braken)");
+    EXPECT_TRUE(j.masque);
+}
+
 TEST_F(Tour, StopperClearsWhatItOwnsAndStopsPolling) {
     for (const char* n : {"demande-1.tmp", "reponse-3", "vue.jpg", "vue.txt", "brut.png", "flux.port", "autre"}) poser(n, "x");
     agent->demarrer();

@@ -175,10 +175,11 @@ s=$tmp/sensible
 ouvrir "$s" --nom "Bitwarden"
 attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q Bitwarden"
 for verbe in etat vue lire "viser Bouton" "clic 10 10" "double 10 10" "droit 10 10" "bouger 10 10" "defiler 10 10 1" \
-  "touche a" "montrer 10 10" "dire 10 10" "tracer 1,1 2,2" effacer flux flux-stop presse-lire presse-ecrire inconnu; do
+  "touche a" "montrer 10 10" "dire 10 10" "tracer 1,1 2,2" effacer flux presse-lire presse-ecrire inconnu; do
   r=$(d $verbe); verifier "$verbe is refused" "refus application sensible au premier plan (Bitwarden)" "$r"
 done
 r=$(printf 'tape\nx' | d); verifier "tape is refused" "refus application sensible au premier plan (Bitwarden)" "$r"
+r=$(d flux-stop); verifier "stopping the stream is still served" "ok flux arrêté" "$r"
 kill "${pids[-1]}"
 attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
 r=$(d etat); verifier "served again once it is gone" "Appli essai" "${r#*devant=}"
