@@ -27,6 +27,7 @@ Agent::~Agent() {
 
 void Agent::demarrer() {
     if (minuteur_) return;
+    arrete_ = false;
     // The watch only shortens the wait and lets idle ticks skip the listing; the 12 ms
     // poll stays the rule, so a missed event costs one tick at most.
     veille_.demarrer();
@@ -77,7 +78,8 @@ void Agent::tour() {
         d->supprimer(nom);
         dernierGeste_ = std::chrono::steady_clock::now();
         const std::string reponse = executer(texte);
-        d->ecrireAtomique(prefixeReponse + nom.substr(prefixeDemande.size()), reponse);
+        // Stopped meanwhile (from inside the request): the folder is cleared, leave it so.
+        if (!arrete_) d->ecrireAtomique(prefixeReponse + nom.substr(prefixeDemande.size()), reponse);
         enCours_ = false;
         veille_.marquerSale();  // others may be waiting for the next tick
         return;
@@ -93,6 +95,7 @@ void Agent::surveillerFlux() {
 }
 
 void Agent::stopper() {
+    arrete_ = true;
     if (minuteur_) {
         g_source_remove(minuteur_);
         minuteur_ = 0;

@@ -44,6 +44,11 @@ public:
     const std::string prefixeReponse = "reponse-";
     // Larger requests are removed unread and answered "erreur demande trop longue".
     static constexpr std::size_t tailleMaximum = 1 << 20;
+    // Beyond these a request is refused with an error: `tape` text in characters (about
+    // 150 s of typing, within the gate's 180 s), `dire` labels in characters, stroke points.
+    static constexpr std::size_t caracteresTapeMaximum = 10000;
+    static constexpr std::size_t caracteresEtiquetteMaximum = 500;
+    static constexpr std::size_t pointsTraitMaximum = 2000;
     const std::vector<std::string>& interdites;
 
 private:
@@ -62,6 +67,8 @@ private:
     VeilleDossier veille_;
     guint minuteur_ = 0;
     bool enCours_ = false;
+    // Set by stopper(): a long request still running gives up at its next step.
+    bool arrete_ = false;
     std::chrono::steady_clock::time_point dernierControleFlux_{};
     // None until the first request: no activity is recent before it.
     std::optional<std::chrono::steady_clock::time_point> dernierGeste_;

@@ -114,11 +114,18 @@ std::string Agent::executer(std::string_view demandeTexte) {
     if (verbe == "tape") {
         const std::string t = d.suite("\n");
         if (t.empty()) return "erreur rien à écrire";
+        if (texte::compterCaracteres(t) > caracteresTapeMaximum)
+            return "erreur texte trop long (au plus " + std::to_string(caracteresTapeMaximum) + " caractères)";
         if (champRefuse()) return "refus champ de mot de passe";
-        // Asked again as typing goes: a Tab or a line feed can move the focus into one.
+        // Asked again as typing goes: a Tab or a line feed can move the focus into one, and
+        // the main loop runs between batches so that the user's stop is heard at once.
         bool refuse = false;
-        s_.saisie->ecrire(t, [&] { return !(refuse = s_.gardes->champSecurise()); });
+        s_.saisie->ecrire(t, [&] {
+            if (s_.laisserTourner) s_.laisserTourner();
+            return !arrete_ && !(refuse = s_.gardes->champSecurise());
+        });
         if (refuse) return "refus champ de mot de passe";
+        if (arrete_) return "erreur saisie interrompue";
         return "ok " + caracteres(t);
     }
     if (verbe == "touche") {
@@ -140,6 +147,8 @@ std::string Agent::executer(std::string_view demandeTexte) {
         auto p = point(mots);
         if (!p) return "erreur coordonnées";
         std::string label = verbe == "dire" ? std::string(texte::rogner(d.suite(" "))) : std::string();
+        if (texte::compterCaracteres(label) > caracteresEtiquetteMaximum)
+            return "erreur étiquette trop longue (au plus " + std::to_string(caracteresEtiquetteMaximum) + " caractères)";
         Marquage* m = s_.marqueur.get();
         s_.poster([m, p = *p, label = std::move(label)] { m->montrer(p.x, p.y, label); });
         return "ok repère " + tronque(p->x) + " " + tronque(p->y);
@@ -152,6 +161,8 @@ std::string Agent::executer(std::string_view demandeTexte) {
             auto x = nombres::coordonnee(morceaux[0]);
             auto y = nombres::coordonnee(morceaux[1]);
             if (x && y) points.push_back({*x, *y});
+            if (points.size() > pointsTraitMaximum)
+                return "erreur trait trop long (au plus " + std::to_string(pointsTraitMaximum) + " points)";
         }
         if (points.size() < 2) return "erreur trait trop court";
         const std::size_t n = points.size();
@@ -229,8 +240,9 @@ std::string Agent::flux(const std::vector<std::string_view>& mots) {
     const std::string moteur = mots.size() > 3 ? std::string(mots[3]) : "h264";
     s_.diffuseur->demarrer(dossier, largeur, qualite, moteur);
     std::uint16_t port = s_.diffuseur->port();
-    for (int i = 0; port == 0 && i < attentesPort; ++i) {
+    for (int i = 0; port == 0 && i < attentesPort && !arrete_; ++i) {
         s_.pause(pauseAttentePortMs);
+        if (s_.laisserTourner) s_.laisserTourner();
         port = s_.diffuseur->port();
     }
     if (port == 0) return "erreur flux impossible";

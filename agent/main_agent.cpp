@@ -32,13 +32,20 @@ int main(int argc, char** argv) {
     if (!vimba::dossier::Dossier::ouvrir(chemin, &verdict) && verdict != vimba::dossier::Verdict::Absent)
         std::fprintf(stderr, "vimba-agent : %s\n", vimba::dossier::expliquer(verdict, chemin).c_str());
     vimba::Agent& a = dossier ? *new vimba::Agent(vimba::servicesDuSysteme(dossier), dossier) : vimba::agent();
-    GMainLoop* boucle = g_main_loop_new(nullptr, FALSE);
-    auto arret = [](gpointer p) -> gboolean {
-        g_main_loop_quit(static_cast<GMainLoop*>(p));
+    struct Arret {
+        GMainLoop* boucle;
+        vimba::Agent* agent;
+    } arret{g_main_loop_new(nullptr, FALSE), &a};
+    GMainLoop* boucle = arret.boucle;
+    // Stopped here too, not only after the loop: a long request polls the loop and gives up.
+    auto surSignal = [](gpointer p) -> gboolean {
+        auto* quoi = static_cast<Arret*>(p);
+        quoi->agent->stopper();
+        g_main_loop_quit(quoi->boucle);
         return G_SOURCE_REMOVE;
     };
-    g_unix_signal_add(SIGINT, arret, boucle);
-    g_unix_signal_add(SIGTERM, arret, boucle);
+    g_unix_signal_add(SIGINT, surSignal, &arret);
+    g_unix_signal_add(SIGTERM, surSignal, &arret);
     a.demarrer();
     g_main_loop_run(boucle);
     a.stopper();

@@ -108,6 +108,9 @@ struct Services {
     std::function<void(std::function<void()>)> poster;
     // Pauses the main thread (the stream port wait); tests replace it.
     std::function<void(int millisecondes)> pause;
+    // Runs what the main loop has pending (a stop, the window's buttons) in the middle of
+    // a long request; empty in tests.
+    std::function<void()> laisserTourner;
 };
 
 }  // namespace vimba

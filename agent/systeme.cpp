@@ -26,6 +26,11 @@ Services servicesDuSysteme(const std::string& dossier) {
             t, [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
     };
     s.pause = [](int ms) { g_usleep(static_cast<gulong>(ms) * 1000); };
+    s.laisserTourner = [] {
+        // Bounded: a source that is always ready must not keep the request waiting.
+        for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+        }
+    };
     return s;
 }
 

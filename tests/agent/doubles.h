@@ -25,6 +25,8 @@ struct Journal {
     std::deque<std::function<void()>> postes;
     int pauses = 0;
     bool masque = false;
+    // Run when the dispatcher lets the main loop turn in the middle of a request.
+    std::function<void()> boucle;
 };
 
 class SaisieDouble final : public Saisie {
@@ -165,6 +167,9 @@ inline Services servicesDoubles(Journal& j) {
     s.diffuseur = std::make_unique<DiffusionDouble>(j);
     s.poster = [&j](std::function<void()> f) { j.postes.push_back(std::move(f)); };
     s.pause = [&j](int) { ++j.pauses; };
+    s.laisserTourner = [&j] {
+        if (j.boucle) j.boucle();
+    };
     return s;
 }
 

@@ -191,6 +191,33 @@ TEST_F(Executer, NoKeyThatWritesReachesAPasswordField) {
     }
 }
 
+TEST_F(Executer, LongRequestsHaveBoundsAndHeedTheStop) {
+    struct Borne {
+        std::string demande, reponse;
+    };
+    const std::string points = [] {
+        std::string p = "tracer";
+        for (int i = 0; i < 2001; ++i) p += " " + std::to_string(i) + ",1";
+        return p;
+    }();
+    const Borne bornes[] = {
+        {"tape\n" + std::string(10000, 'a'), "ok 10000 caractères"},
+        {"tape\n" + std::string(10001, 'a'), "erreur texte trop long (au plus 10000 caractères)"},
+        {"dire 1 2\n" + std::string(500, 'e'), "ok repère 1 2"},
+        {"dire 1 2\n" + std::string(501, 'e'), "erreur étiquette trop longue (au plus 500 caractères)"},
+        {points.substr(0, points.rfind(' ')), "ok trait 2000 points"},
+        {points, "erreur trait trop long (au plus 2000 points)"},
+    };
+    for (const auto& b : bornes) EXPECT_EQ((*this)(b.demande), b.reponse) << b.demande.substr(0, 20);
+
+    // The user stops the agent while it types: typing ends at the next step.
+    j.appels.clear();
+    j.boucle = [this] { agent.stopper(); };
+    EXPECT_EQ((*this)("tape\nab\tcd\tef"), "erreur saisie interrompue");
+    EXPECT_EQ(j.appels.back(), "ecrire ab");
+    j.boucle = nullptr;
+}
+
 TEST_F(Executer, MarkerVerbsArePostedAndRunInOrderAfterTheReply) {
     EXPECT_EQ((*this)("dire 10 20 ignoré\n  première ligne\nseconde\t "), "ok repère 10 20");
     EXPECT_EQ((*this)("tracer 1,1 2,2 3,3"), "ok trait 3 points");

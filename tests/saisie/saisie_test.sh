@@ -79,7 +79,7 @@ printf '[Desktop Entry]\nType=Application\nName=Banque Populaire\nExec=true\nSta
   > "$tmp/donnees/applications/essai-comptes.desktop"
 
 carteAvant=$("$carte")
-XDG_DATA_HOME=$tmp/donnees "$agent" --dossier "$dossier" & pids+=($!)
+XDG_DATA_HOME=$tmp/donnees "$agent" --dossier "$dossier" & pids+=($!); agentPid=$!
 e=$tmp/essai
 ouvrir "$e"
 attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
@@ -214,6 +214,22 @@ r=$("$demande" --dossier "$dossier2" etat); verifier "and that agent still answe
 
 verifier "after all the typing the keyboard mapping is still as it was" "$carteAvant" "$("$carte")"
 
-echo "mesure: clic→effet ${latence} ms (réponse comprise); tape de $scalaires scalaires en ${duree} ms"
+echo "# Stopping in the middle of a long text"
+d clic $(point "$e" texte) >/dev/null
+d touche cmd-a >/dev/null; d touche supprimer >/dev/null
+attendre "$e" texte "" >/dev/null
+r=$(printf 'tape\n%s' "$(printf 'a%.0s' $(seq 10001))" | d); verifier "a text over the bound is refused" "erreur texte trop long (au plus 10000 caractères)" "$r"
+long=$(for i in $(seq 800); do printf '漢字 abc '; done)
+(printf 'tape\n%s' "$long" | "$demande" --dossier "$dossier" --attente 5 >/dev/null 2>&1) & pids+=($!)
+attendreQue sh -c "[ \"\$(wc -m < '$e/texte')\" -ge 20 ]"
+t0=$(maintenant)
+kill -TERM "$agentPid"; wait "$agentPid"
+arret=$((($(maintenant) - t0) / 1000000))
+verifier "SIGTERM stops the agent in the middle of a long text" 1 "$([ "$arret" -lt 2000 ] && echo 1 || echo 0)"
+verifier "and the keyboard mapping is put back" "$carteAvant" "$("$carte")"
+tape=$(wc -m < "$e/texte")
+verifier "typing stopped there" 1 "$([ "$tape" -lt 1000 ] && echo 1 || echo 0)"
+
+echo "mesure: clic→effet ${latence} ms (réponse comprise); tape de $scalaires scalaires en ${duree} ms; arrêt pendant une saisie en ${arret} ms"
 echo "$reussites passed, $echecs failed"
 [ "$echecs" -eq 0 ]
