@@ -151,7 +151,7 @@ lire_conf() {
     case $k in adresse) d_adresse=$v ;; ca) d_ca=$v ;; esac
   done <"$f"
   est_adresse "$d_adresse" || echec "serveur : adresse du service invalide dans $f"
-  [ -z "$d_ca" ] || [ -r "$d_ca" ] || echec "serveur : certificat $d_ca illisible"
+  [ -z "$d_ca" ] || { [[ $d_ca == /* ]] && [ -r "$d_ca" ]; } || echec "serveur : certificat $d_ca illisible (chemin absolu attendu)"
 }
 
 # ---------------------------------------------------------------- steps
@@ -250,7 +250,7 @@ creer_dossier() {
 
 # The private sshd: loopback only, its own host key, the technician's key only, the gate forced.
 demarrer_sshd() {  # PORTE
-  rm -rf "$etat" && mkdir -m 0755 "$etat" || echec "impossible de créer $etat"
+  rm -rf "$etat" && mkdir -m 0755 "$etat" || return 1
   # Public files readable by all: sshd reads the allowed key as the technician account,
   # prevenir and veille read the host key and the port as the user.
   umask 022
