@@ -168,6 +168,7 @@ private:
         bool cadreLance = false;
         int attendus = 0;
         unsigned role = 0;
+        gint32 compte = -1;  // ChildCount, when the object gave it
         bool aValeur = false, aTexte = false, aComposant = false, etatLu = false, etiquetteLancee = false;
         std::uint32_t etats[2] = {0, 0};
         std::optional<std::string> nom, description, valeur, etiquette;
@@ -322,6 +323,7 @@ private:
                 gint32 nombre = 0;
                 const bool compte = g_variant_lookup(dict, "ChildCount", "i", &nombre);
                 g_variant_unref(dict);
+                if (compte) noeuds_[n].compte = nombre;
                 if (compte && nombre > familleNombreuse) {
                     for (gint32 i = 0; i < nombre; ++i) ajouterEnfant(n, "", "");
                 } else if (!compte || nombre > 0) {
@@ -360,6 +362,10 @@ private:
                     // A null reference marks a child that went away.
                     if (std::strcmp(chemin, "/org/a11y/atspi/null")) ajouterEnfant(n, bus, chemin);
                 g_variant_iter_free(it);
+                // A socket lists none of the child another process embeds in it (the web
+                // view's page): that one is only given by its index.
+                if (noeuds_[n].enfants.empty())
+                    for (gint32 i = 0; i < noeuds_[n].compte; ++i) ajouterEnfant(n, "", "");
                 break;
             }
             case Sorte::Indice: {
