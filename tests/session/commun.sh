@@ -36,10 +36,10 @@ if [ ! -d "/run/user/$uid" ]; then
 fi
 details=/run/user/$uid/depannage-vimba
 
-pid_service= pid_repondeur= pid_attaque= pid_agent= pid_xvfb=
+pid_service= pid_repondeur= pid_attaque= pid_agent= pid_xvfb= pid_tls=
 fin() {
   [ -n "$pid_attaque" ] && kill "$pid_attaque" 2>/dev/null && wait "$pid_attaque" 2>/dev/null
-  for p in $pid_repondeur $pid_agent $pid_xvfb; do kill "$p" 2>/dev/null; done
+  for p in $pid_repondeur $pid_agent $pid_xvfb $pid_tls; do kill "$p" 2>/dev/null; done
   PKEXEC_UID=$uid bash "$script" arreter >/dev/null 2>&1
   [ -n "$pid_service" ] && kill "$pid_service" 2>/dev/null && wait "$pid_service" 2>/dev/null
   # Whatever the attacker left at the folder's name.

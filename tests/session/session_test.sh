@@ -18,6 +18,23 @@ for f in bash readlink dirname id getent stat mkdir rm cat ssh ssh-keygen jq; do
 contient "sans curl : outil introuvable" "outil introuvable" \
   "$(en_utilisateur env PATH="$base/sanscurl" bash "$script" preparer 123456 2>&1)"
 
+# TLS, verified: the same service behind a certificate of its own, trusted only through ca=.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj /CN=127.0.0.1 \
+  -addext subjectAltName=IP:127.0.0.1 -keyout "$base/tls.key" -out "$base/tls.pem" 2>/dev/null
+chmod 0644 "$base/tls.pem"
+"$build/service/vimba-service" servir --conf "$base/service/vimba-service.conf" --annonce "$base/tls.adresse" \
+  --certificat "$base/tls.pem" --cle_privee "$base/tls.key" 2>"$base/tls.log" &
+pid_tls=$!
+for _ in $(seq 100); do [ -s "$base/tls.adresse" ] && break; sleep 0.05; done
+adresse_tls=$(cat "$base/tls.adresse")
+echo "adresse=$adresse_tls" >"$base/tls-seul.conf"
+printf 'adresse=%s\nca=%s\n' "$adresse_tls" "$base/tls.pem" >"$base/tls-ca.conf"
+contient "TLS sans le certificat : serveur" "serveur" \
+  "$(en_utilisateur env VIMBA_SERVICE_CONF="$base/tls-seul.conf" bash "$script" preparer "$(nouveau_code)" 2>&1)"
+en_utilisateur env VIMBA_SERVICE_CONF="$base/tls-ca.conf" bash "$script" preparer "$(nouveau_code)"
+verifier "TLS avec ca= : code échangé" "0 $adresse_tls" "$? $(en_utilisateur sed -n 's/^adresse=//p' "$details/session")"
+kill "$pid_tls"; wait "$pid_tls" 2>/dev/null; pid_tls=
+
 # ---------------------------------------------------------------- a whole session
 code=$(nouveau_code)
 etape preparer "$code"; verifier "preparer un vrai code" 0 $?
