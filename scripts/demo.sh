@@ -3,15 +3,28 @@
 # and relay, the application on a desktop (a virtual one when none answers), the user typing
 # the technician's code, then a short technician session through the relay. Leaves the
 # transcript, the screenshot and a picture of the stream in the output folder.
-#   scripts/demo.sh [--sortie DOSSIER]        (as root; the programs must be built)
+#   scripts/demo.sh [--sortie DOSSIER] [--verifier]     (as root; the programs must be built)
+# --verifier also checks, and fails on, what a user must be able to trust: a wrong code
+# worded in the page, the folder and the stream closed to a third account, the screenshot
+# equal to the screen, and nothing of the session left once the user ends it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 racine=$PWD
 build=${VIMBA_BUILD:-$racine/build}
 case "$build" in /*) ;; *) build=$racine/$build ;; esac
+app=${VIMBA_APP:-$build/app/depannage-vimba}
+# The session script the application runs: installed beside it, else the source tree's.
+script=$(dirname "$app")/../share/depannage-vimba/session.sh
+[ -f "$script" ] || script=$racine/resources/session.sh
 sortie=$racine/demo-sortie
-if [ "${1:-}" = "--sortie" ] && [ -n "${2:-}" ]; then sortie=$2; shift 2; fi
-[ $# -eq 0 ] || { echo "usage : scripts/demo.sh [--sortie DOSSIER]" >&2; exit 2; }
+verifier=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sortie) [ -n "${2:-}" ] || set -- --aide; sortie=$2; shift 2 ;;
+    --verifier) verifier=1; shift ;;
+    *) echo "usage : scripts/demo.sh [--sortie DOSSIER] [--verifier]" >&2; exit 2 ;;
+  esac
+done
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "La démonstration doit tourner en root (sudo) : elle ouvre un relais SSH local et l’étape administrateur." >&2
@@ -22,7 +35,8 @@ fi
 if [ -z "${VIMBA_DEMO_BUREAU:-}" ]; then
   if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1 || [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
     echo "[bureau] écran virtuel, bus de session et bus d’accessibilité"
-    VIMBA_DEMO_BUREAU=1 VIMBA_XVFB=1 exec scripts/avec-bureau.sh "$0" --sortie "$sortie"
+    options=(--sortie "$sortie"); [ $verifier -eq 0 ] || options+=(--verifier)
+    VIMBA_DEMO_BUREAU=1 VIMBA_XVFB=1 exec scripts/avec-bureau.sh "$0" "${options[@]}"
   fi
 fi
 
@@ -44,8 +58,17 @@ trap finir EXIT
 n=0
 total=10
 etape() { n=$((n + 1)); printf '[%d/%d] %s\n' "$n" "$total" "$*"; }
-echouer() { printf 'échec : %s (détails dans %s)\n' "$*" "$journal" >&2; exit 1; }
+echouer() {
+  import -window root "$sortie/echec.png" 2>/dev/null || true
+  printf 'échec : %s (détails dans %s, écran dans echec.png)\n' "$*" "$journal" >&2
+  exit 1
+}
 noter() { printf '%s\n' "$*" >>"$sortie/transcription.txt"; }
+verifie() { [ $verifier -eq 1 ] || return 0; noter "# vérifié : $*"; }
+# The agent's own reader, on a private folder, tells what the application's page shows.
+lirePage() {
+  "$build/tools/vimba-demande" --dossier "$travail/lecteur" --attente 10 "lire $1" 2>>"$journal" || true
+}
 
 etape "Gestionnaire de fenêtres et bus système (polkit)"
 if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
@@ -78,7 +101,7 @@ noter "# code donné par téléphone : $code"
 etape "Une fenêtre d’exemple et l’application Dépannage Vimba"
 zenity --entry --title "Fiche client" --text "Nom du client :" >"$travail/saisi.txt" 2>>"$journal" &
 pids+=($!)
-VIMBA_SERVICE_CONF=$VIMBA_SERVICE_CONF "$build/app/depannage-vimba" >>"$journal" 2>&1 &
+VIMBA_SERVICE_CONF=$VIMBA_SERVICE_CONF "$app" >>"$journal" 2>&1 &
 app=$!
 pids+=($app)
 fenetre=$(xdotool search --sync --onlyvisible --name "^Dépannage Vimba$" 2>/dev/null | head -1)
@@ -87,6 +110,24 @@ sleep 1
 
 etape "La personne tape le code et accepte l’étape administrateur"
 xdotool windowactivate --sync "$fenetre" >/dev/null 2>&1 || true
+if [ $verifier -eq 1 ]; then
+  mkdir -m 0700 "$travail/lecteur"
+  "$build/agent/vimba-agent" --dossier "$travail/lecteur" >>"$journal" 2>&1 &
+  lecteur=$!
+  pids+=($lecteur)
+  faux=$(( (10#$code + 500000) % 1000000 ))
+  xdotool type --delay 40 "$(printf '%06d' $faux)"
+  xdotool key Return
+  for _ in $(seq 40); do
+    page=$(lirePage "pas valable")
+    case "$page" in *"Ce code n’est pas valable"*) break ;; esac
+    sleep 0.25
+  done
+  case "$page" in *"Ce code n’est pas valable"*) verifie "un mauvais code est dit dans la page" ;;
+    *) echouer "un mauvais code n’a pas été dit dans la page : $page" ;; esac
+  kill $lecteur 2>/dev/null || true
+  # The refused code stays selected in the field: the right one replaces it as it is typed.
+fi
 xdotool type --delay 40 "$code"
 xdotool key Return
 debut=$(date +%s.%N)
@@ -115,10 +156,32 @@ demander $'dire 300 200\nC’est ici que j’écris' >/dev/null
 etape "Capture d’écran rapatriée"
 "$technicien" vue "$sortie/vue.jpg" >>"$journal" 2>&1 || echouer "pas de capture"
 noter "# vue.jpg : $(stat -c %s "$sortie/vue.jpg") octets"
+if [ $verifier -eq 1 ]; then
+  import -window root "$travail/ecran.png"
+  taille=$(identify -format '%wx%h' "$sortie/vue.jpg")
+  convert "$travail/ecran.png" -resize "$taille!" "$travail/ecran-reduit.png"
+  psnr=$(compare -metric PSNR "$sortie/vue.jpg" "$travail/ecran-reduit.png" null: 2>&1 || true)
+  awk -v p="${psnr%% *}" 'BEGIN { exit !(p == "inf" || p + 0 >= 25) }' \
+    || echouer "la capture rapatriée diffère de l’écran (PSNR $psnr)"
+  verifie "la capture rapatriée est l’écran (PSNR ${psnr%% *} dB)"
+fi
 
 etape "Quelques secondes du flux vidéo"
 "$technicien" voir 1280 45 h264 -- --png "$sortie/flux.png" --duree 4 --stats >>"$sortie/transcription.txt" 2>>"$journal" \
   || echouer "le flux n’a rien montré"
+if [ $verifier -eq 1 ]; then
+  # Another account of this computer: neither the folder nor the stream.
+  getent passwd vimba-autre >/dev/null || useradd --system --shell /bin/sh vimba-autre
+  ! runuser -u vimba-autre -- ls /tmp/vimba-sos >/dev/null 2>&1 || echouer "un autre compte lit le dossier de la session"
+  port=$(demander "flux 640 45 tuiles" | awk '{print $3}')
+  mkdir -m 0777 "$travail/autre"
+  runuser -u vimba-autre -- "$build/tools/voir/vimba-voir" --port "$port" --duree 3 --png "$travail/autre/flux.png" \
+    >/dev/null 2>&1 || true
+  [ ! -s "$travail/autre/flux.png" ] || echouer "un autre compte regarde le flux"
+  verifie "un autre compte ne lit pas le dossier et ne regarde pas le flux (port $port)"
+  veille=$(bash "$script" veille 2>/dev/null)
+  case "$veille" in *ssh=[1-9]*) verifie "veille pendant la session : $veille" ;; *) echouer "veille ne voit pas Ilvo : $veille" ;; esac
+fi
 demander flux-stop >/dev/null
 
 etape "La personne termine le dépannage"
@@ -126,6 +189,17 @@ xdotool windowactivate --sync "$fenetre" >/dev/null 2>&1 || true
 xdotool key Return
 for _ in $(seq 100); do [ ! -e /tmp/vimba-sos ] && break; sleep 0.1; done
 [ ! -e /tmp/vimba-sos ] || echouer "le dossier de la session est resté"
+if [ $verifier -eq 1 ]; then
+  for _ in $(seq 50); do [ ! -e /run/depannage-vimba ] && break; sleep 0.1; done
+  [ ! -e /run/depannage-vimba ] || echouer "l’état de la session est resté"
+  ! pgrep -f 'sshd.*/run/depannage-vimba' >/dev/null || echouer "le sshd privé tourne encore"
+  ! pgrep -f 'ssh .*-R 127\.0\.0\.1:[0-9]+:127\.0\.0\.1' >/dev/null || echouer "le tunnel tourne encore"
+  ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || echouer "le port du flux répond encore"
+  [ ! -e "/run/user/0/depannage-vimba" ] && [ ! -e "$HOME/.cache/depannage-vimba" ] || echouer "les détails de la session sont restés"
+  veille=$(bash "$script" veille 2>/dev/null)
+  [ "$veille" = "ssh=0" ] || echouer "veille après la fin : $veille"
+  verifie "plus rien de la session : ni dossier, ni état, ni sshd, ni tunnel, ni flux, ni détails"
+fi
 noter "# fin : le dossier de la session est supprimé, le tunnel et le sshd privé sont arrêtés"
 
 echo "Terminé : $sortie (transcription.txt, vue.jpg, flux.png)"
