@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace vimba {
@@ -41,15 +42,37 @@ std::unique_ptr<PangoLayout, void (*)(gpointer)> etiquette(cairo_t* cr, const st
 
 }  // namespace
 
+struct VueMarqueur::Mises {
+    // The label's natural size, for the box.
+    std::string texte, police;
+    int largeur = 0, hauteur = 0;
+    // The label wrapped to the box, for drawing.
+    std::string texteDessin, policeDessin;
+    int largeurDessin = 0, hauteurDessin = 0;
+    unsigned long rendu = 0;  // the surface's font options and scale it was laid out for
+    std::unique_ptr<PangoLayout, void (*)(gpointer)> dessin{nullptr, g_object_unref};
+};
+
+VueMarqueur::Mises& VueMarqueur::mises() const {
+    // The view is a value the controller edits in place; the cache only follows it.
+    if (!mises_) mises_ = std::make_shared<Mises>();
+    return *mises_;
+}
+
 bool VueMarqueur::boiteEtiquette(double& x, double& y, double& l, double& h) const {
     if (texte.empty()) return false;
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
-    cairo_t* cr = cairo_create(s);
-    auto mise = etiquette(cr, police, texte);
-    int w = 0, ht = 0;
-    pango_layout_get_pixel_size(mise.get(), &w, &ht);
-    cairo_destroy(cr);
-    cairo_surface_destroy(s);
+    Mises& m = mises();
+    if (m.texte != texte || m.police != police || m.largeur == 0) {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+        cairo_t* cr = cairo_create(s);
+        auto mise = etiquette(cr, police, texte);
+        pango_layout_get_pixel_size(mise.get(), &m.largeur, &m.hauteur);
+        cairo_destroy(cr);
+        cairo_surface_destroy(s);
+        m.texte = texte;
+        m.police = police;
+    }
+    const int w = m.largeur, ht = m.hauteur;
     l = std::min(w + 32.0, kLargeurMax);
     h = ht + 20.0;
     y = point.y - kEcart - h;
@@ -118,15 +141,45 @@ void VueMarqueur::dessiner(cairo_t* cr) const {
         cairo_set_source_rgba(cr, 1, 1, 1, 1);
         cairo_fill(cr);
 
-        auto mise = etiquette(cr, police, texte);
-        pango_layout_set_width(mise.get(), static_cast<int>((bl - 32) * PANGO_SCALE));
-        pango_layout_set_wrap(mise.get(), PANGO_WRAP_WORD_CHAR);
-        pango_layout_set_height(mise.get(), static_cast<int>((bh - 20) * PANGO_SCALE));
+        Mises& m = mises();
+        const int largeurTexte = static_cast<int>((bl - 32) * PANGO_SCALE);
+        const int hauteurTexte = static_cast<int>((bh - 20) * PANGO_SCALE);
+        // pango_cairo_update_layout would lay it out again for every new cairo context, that
+        // is every draw; what it looks at is compared here instead.
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_surface_get_font_options(cairo_get_target(cr), options);
+        cairo_matrix_t echelle;
+        cairo_get_matrix(cr, &echelle);
+        const unsigned long rendu = cairo_font_options_hash(options) ^
+                                    std::hash<double>{}(echelle.xx) * 31 ^ std::hash<double>{}(echelle.yy) * 17 ^
+                                    std::hash<double>{}(echelle.xy) * 7 ^ std::hash<double>{}(echelle.yx);
+        cairo_font_options_destroy(options);
+        if (!m.dessin || m.texteDessin != texte || m.policeDessin != police || m.largeurDessin != largeurTexte ||
+            m.hauteurDessin != hauteurTexte || m.rendu != rendu) {
+            m.dessin = etiquette(cr, police, texte);
+            pango_layout_set_width(m.dessin.get(), largeurTexte);
+            pango_layout_set_wrap(m.dessin.get(), PANGO_WRAP_WORD_CHAR);
+            pango_layout_set_height(m.dessin.get(), hauteurTexte);
+            m.texteDessin = texte;
+            m.policeDessin = police;
+            m.largeurDessin = largeurTexte;
+            m.hauteurDessin = hauteurTexte;
+            m.rendu = rendu;
+        }
         cairo_rectangle(cr, bx + 16, haut + 10, bl - 32, bh - 20);
         cairo_clip(cr);
-        cairo_move_to(cr, bx + 16, haut + 10);
         couleur(cr, kSombre, 1);
-        pango_cairo_show_layout(cr, mise.get());
+        // Only the lines that show in the box: the rest of a long label is cut anyway.
+        PangoLayoutIter* ligne = pango_layout_get_iter(m.dessin.get());
+        do {
+            PangoRectangle logique;
+            pango_layout_iter_get_line_extents(ligne, nullptr, &logique);
+            if (logique.y >= hauteurTexte) break;
+            cairo_move_to(cr, bx + 16 + static_cast<double>(logique.x) / PANGO_SCALE,
+                          haut + 10 + static_cast<double>(pango_layout_iter_get_baseline(ligne)) / PANGO_SCALE);
+            pango_cairo_show_layout_line(cr, pango_layout_iter_get_line_readonly(ligne));
+        } while (pango_layout_iter_next_line(ligne));
+        pango_layout_iter_free(ligne);
     }
     cairo_restore(cr);
 }

@@ -3,6 +3,7 @@
 // cairo and pango. Coordinates have their origin at the bottom-left, y upward. Main thread.
 #include <cairo.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,12 @@ public:
     bool boiteEtiquette(double& x, double& y, double& l, double& h) const;
 
 private:
+    // The label is laid out once per change of its text, font or box, not on each pulse:
+    // a long label would otherwise be laid out again 24 times a second.
+    struct Mises;
+    mutable std::shared_ptr<Mises> mises_;
+    Mises& mises() const;
+
     double largeur_, hauteur_;
 };
 

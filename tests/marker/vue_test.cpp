@@ -158,6 +158,38 @@ TEST(VueMarqueur, LongLabelWrapsInsideItsBox) {
             ASSERT_EQ(i.alpha(xx, yy), 0) << xx << "," << yy;
 }
 
+TEST(VueMarqueur, ALabelLaidOutOnceStillFollowsEveryChange) {
+    auto pareilles = [](const Image& a, const Image& b) {
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < L; ++x)
+                if (a.px(x, y) != b.px(x, y)) return false;
+        return true;
+    };
+    // One view drawn through a series of states, each compared with a fresh view in it.
+    VueMarqueur v(L, H);
+    v.point = {450, 400};
+    struct Etat {
+        const char* texte;
+        const char* police;
+        double x, phase;
+    };
+    const Etat etats[] = {
+        {"Ici", "Sans", 450, 0},
+        {"Ici", "Sans", 450, 0.5},  // a pulse tick: the label kept as it was
+        {"Ouvrez le menu Fichier puis choisissez Enregistrer sous…", "Sans", 450, 0.5},
+        {"Ouvrez le menu Fichier puis choisissez Enregistrer sous…", "Serif", 450, 0.5},
+        {"Ouvrez le menu Fichier puis choisissez Enregistrer sous…", "Serif", 880, 0.5},  // box pushed from the edge
+        {"Là", "Serif", 300, 0.9},
+    };
+    for (const auto& e : etats) {
+        v.texte = e.texte, v.police = e.police, v.point.x = e.x, v.phase = e.phase;
+        const Image vue(v);
+        VueMarqueur neuve(L, H);
+        neuve.point = v.point, neuve.texte = e.texte, neuve.police = e.police, neuve.phase = e.phase;
+        EXPECT_TRUE(pareilles(vue, Image(neuve))) << e.texte << " / " << e.police << " / " << e.x;
+    }
+}
+
 TEST(VueMarqueur, LaterStrokeDarkLayerCoversEarlierStroke) {
     VueMarqueur v(L, H);
     v.traits = {{{100, 300}, {300, 300}}, {{200, 200}, {200, 400}}};
