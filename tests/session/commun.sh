@@ -8,6 +8,7 @@ script=$src/resources/session.sh
 [ "$(id -u)" = 0 ] || { echo "à lancer en root"; exit 77; }
 [ -x "$src/scripts/service-local.sh" ] || { echo "scripts/service-local.sh absent"; exit 77; }
 [ -x "$build/service/vimba-service" ] || { echo "vimba-service absent de $build"; exit 77; }
+[ -x "$VIMBA_PORTE" ] || { echo "vimba-porte absent : $VIMBA_PORTE"; exit 77; }
 
 echecs=0
 verifier() {  # NOM ATTENDU OBTENU

@@ -5,6 +5,7 @@
 #   session_agent_test.sh SOURCES BUILD VIMBA_PORTE VIMBA_AGENT
 agent=$4
 command -v Xvfb >/dev/null || { echo "Xvfb absent"; exit 77; }
+[ -x "$agent" ] || { echo "vimba-agent absent : $agent"; exit 77; }
 . "$(dirname "$0")/commun.sh"
 
 for n in $(seq 150 199); do
