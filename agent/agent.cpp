@@ -90,8 +90,15 @@ void Agent::surveillerFlux() {
     if (s_.diffuseur->port() == 0) return;
     const auto maintenant = std::chrono::steady_clock::now();
     if (maintenant - dernierControleFlux_ < controleFlux) return;
-    dernierControleFlux_ = maintenant;
-    s_.diffuseur->masquer(devantSensible().has_value());
+    jugerFlux();
+}
+
+void Agent::jugerFlux() {
+    dernierControleFlux_ = std::chrono::steady_clock::now();
+    // The window first: a verdict given for a window that came in front meanwhile must not
+    // clear it, only make the stream wait for the next one.
+    const std::uint64_t cle = s_.gardes->cleDevant();
+    s_.diffuseur->masquer(devantSensible().has_value(), cle);
 }
 
 void Agent::stopper() {

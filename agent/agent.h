@@ -62,6 +62,7 @@ private:
     std::string flux(const std::vector<std::string_view>& mots);
     // While a stream runs, blacks out its picture whenever the front would be refused.
     void surveillerFlux();
+    void jugerFlux();
 
     Services s_;
     VeilleDossier veille_;

@@ -90,7 +90,7 @@ std::string Agent::executer(std::string_view demandeTexte) {
         return "ok flux arrêté";
     }
     if (const auto devant = devantSensible()) {
-        s_.diffuseur->masquer(true);
+        s_.diffuseur->masquer(true, s_.gardes->cleDevant());
         return "refus application sensible au premier plan (" + *devant + ")";
     }
 
@@ -238,6 +238,8 @@ std::string Agent::flux(const std::vector<std::string_view>& mots) {
     const std::int64_t largeur = mots.size() > 1 ? nombres::entier(mots[1]).value_or(1440) : 1440;
     const std::int64_t qualite = mots.size() > 2 ? nombres::entier(mots[2]).value_or(45) : 45;
     const std::string moteur = mots.size() > 3 ? std::string(mots[3]) : "h264";
+    // Judged before the first frame, so that it is not held black until the first check.
+    jugerFlux();
     s_.diffuseur->demarrer(dossier, largeur, qualite, moteur);
     std::uint16_t port = s_.diffuseur->port();
     for (int i = 0; port == 0 && i < attentesPort && !arrete_; ++i) {

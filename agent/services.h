@@ -39,6 +39,8 @@ public:
     virtual std::optional<std::string> appDevant() = 0;
     // The title of the window in front: a bank in a browser tab, a password tool in a terminal.
     virtual std::optional<std::string> titreDevant() = 0;
+    // Changes whenever another window comes to the front; the stream compares it on its own.
+    virtual std::uint64_t cleDevant() = 0;
     virtual bool champSecurise() = 0;
 };
 
@@ -91,8 +93,9 @@ public:
     virtual std::uint16_t port() const = 0;
     virtual std::string moteurActif() const = 0;
     virtual void arreter() = 0;
-    // While set, the picture sent is black (a sensitive application is in front).
-    virtual void masquer(bool masque) = 0;
+    // The verdict on the front window `cle` (Gardes::cleDevant): black pictures while it is
+    // sensitive, and while another window than that one is in front, until it is judged.
+    virtual void masquer(bool sensible, std::uint64_t cle) = 0;
 };
 
 struct Services {

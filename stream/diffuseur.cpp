@@ -398,7 +398,7 @@ void Diffuseur::arreter() {
     coeur_->surLeFil([this] { coeur_->toutArreter(); });
 }
 
-void Diffuseur::masquer(bool masque) { coeur_->masque->poser(masque); }
+void Diffuseur::masquer(bool sensible, std::uint64_t cle) { coeur_->masque->poser(sensible, cle); }
 
 std::uint64_t Diffuseur::images() const {
     std::uint64_t n = 0;

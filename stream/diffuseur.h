@@ -30,7 +30,7 @@ public:
     std::uint16_t port() const override;
     std::string moteurActif() const override;
     void arreter() override;
-    void masquer(bool masque) override;
+    void masquer(bool sensible, std::uint64_t cle) override;
 
     // Frame messages and their bytes since creation, last polling grab time; these wait
     // for the server's thread, so not for the main thread while an engine starts.

@@ -1,11 +1,51 @@
 #include "stream/masque.h"
 
+#include <X11/Xlib.h>
+
 #include <algorithm>
-#include <vector>
+
+#include "agent/linux/devant.h"
 
 namespace vimba::flux {
 
 namespace {
+
+// What the delivery callbacks share; they may outlive the source by one frame, so they
+// hold it themselves. Used on one thread only (the capture's, or the server's for the grab).
+struct Livraison {
+    Masque masque;
+    Display* affichage = nullptr;
+    bool ouvert = false;
+    bool etaitMasque = false;
+    std::vector<std::uint8_t> y, uv;
+
+    explicit Livraison(Masque m) : masque(std::move(m)) {}
+    ~Livraison() {
+        if (affichage) XCloseDisplay(affichage);
+    }
+    bool masquee() {
+        // Our own connection: the capture thread shares none with the main thread.
+        if (!ouvert) affichage = XOpenDisplay(nullptr), ouvert = true;
+        if (!affichage) return masque->masque(nullptr);
+        const std::uint64_t cle = x11::cleFenetreDevant(affichage);
+        return masque->masque(&cle);
+    }
+    std::vector<Rect> relever(const std::vector<Rect>& rects, int l, int h) {
+        if (!etaitMasque) return rects;
+        etaitMasque = false;
+        return {Rect{0, 0, l, h}};
+    }
+    PixelsNV12 noir(const PixelsNV12& p) {
+        const int pasUV = (p.largeur + 1) / 2 * 2;
+        const std::size_t luma = static_cast<std::size_t>(p.largeur) * p.hauteur;
+        if (y.size() != luma) {
+            y.assign(luma, 0);
+            // Full range: 128 is no colour.
+            uv.assign(static_cast<std::size_t>(pasUV) * ((p.hauteur + 1) / 2), 128);
+        }
+        return PixelsNV12{p.largeur, p.hauteur, y.data(), p.largeur, uv.data(), pasUV};
+    }
+};
 
 class SourceMasquee final : public SourceImages {
 public:
@@ -16,20 +56,20 @@ public:
     ~SourceMasquee() override { masque_->desinscrire(this); }
 
     bool demarrer(int largeur, int ips, SurImage image, SurPixels pixels) override {
+        auto l = std::make_shared<Livraison>(masque_);
         if (pixels) {
-            return source_->demarrer(largeur, ips, nullptr,
-                                     [this, pixels](const PixelsNV12& p, const std::vector<Rect>& rects) {
-                                         if (!masque_->actif()) return pixels(p, relever(rects, p.largeur, p.hauteur));
-                                         pixels(noir(p), {Rect{0, 0, p.largeur, p.hauteur}});
-                                         etaitMasque_ = true;
-                                     });
+            return source_->demarrer(largeur, ips, nullptr, [l, pixels](const PixelsNV12& p, const std::vector<Rect>& rects) {
+                if (!l->masquee()) return pixels(p, l->relever(rects, p.largeur, p.hauteur));
+                pixels(l->noir(p), {Rect{0, 0, p.largeur, p.hauteur}});
+                l->etaitMasque = true;
+            });
         }
-        return source_->demarrer(largeur, ips, [this, image](ImageBGRA i, std::vector<Rect> rects) {
-            const int l = i.largeur, h = i.hauteur;
-            if (!masque_->actif()) return image(std::move(i), relever(rects, l, h));
+        return source_->demarrer(largeur, ips, [l, image](ImageBGRA i, std::vector<Rect> rects) {
+            const int w = i.largeur, h = i.hauteur;
+            if (!l->masquee()) return image(std::move(i), l->relever(rects, w, h));
             std::fill(i.pixels.begin(), i.pixels.end(), 0);
-            image(std::move(i), {Rect{0, 0, l, h}});
-            etaitMasque_ = true;
+            image(std::move(i), {Rect{0, 0, w, h}});
+            l->etaitMasque = true;
         }, nullptr);
     }
     void arreter() override { source_->arreter(); }
@@ -37,34 +77,24 @@ public:
     void rafraichir() override { source_->rafraichir(); }
 
 private:
-    // Capture thread only.
-    std::vector<Rect> relever(const std::vector<Rect>& rects, int l, int h) {
-        if (!etaitMasque_) return rects;
-        etaitMasque_ = false;
-        return {Rect{0, 0, l, h}};
-    }
-    PixelsNV12 noir(const PixelsNV12& p) {
-        const std::size_t luma = static_cast<std::size_t>(p.largeur) * p.hauteur;
-        if (y_.size() != luma) {
-            y_.assign(luma, 0);
-            // Full range: 128 is no colour.
-            uv_.assign(static_cast<std::size_t>((p.largeur + 1) / 2 * 2) * ((p.hauteur + 1) / 2), 128);
-        }
-        return PixelsNV12{p.largeur, p.hauteur, y_.data(), p.largeur, uv_.data(), (p.largeur + 1) / 2 * 2};
-    }
-
     std::unique_ptr<SourceImages> source_;
     Masque masque_;
-    bool etaitMasque_ = false;
-    std::vector<std::uint8_t> y_, uv_;
 };
 
 }  // namespace
 
-void EtatMasque::poser(bool actif) {
-    if (actif_.exchange(actif) == actif) return;
+void EtatMasque::poser(bool sensible, std::uint64_t cle) {
+    const std::uint64_t nouvel = (cle & ~(bitSensible | jamaisJuge)) | (sensible ? bitSensible : 0);
+    if (etat_.exchange(nouvel) == nouvel) return;
     std::lock_guard garde(verrou_);
     for (SourceImages* s : sources_) s->rafraichir();
+}
+
+bool EtatMasque::masque(const std::uint64_t* cleVue) const {
+    const std::uint64_t e = etat_;
+    if (e == jamaisJuge) return false;
+    if (e & bitSensible) return true;
+    return cleVue && (*cleVue & ~(bitSensible | jamaisJuge)) != e;
 }
 
 void EtatMasque::inscrire(SourceImages* s) {
@@ -83,9 +113,11 @@ std::unique_ptr<SourceImages> sourceMasquee(std::unique_ptr<SourceImages> source
 }
 
 Saisie saisieMasquee(Saisie saisie, Masque masque) {
-    return [saisie = std::move(saisie), masque = std::move(masque)](int largeur) -> std::optional<ImageBGRA> {
+    // The grab runs on the server's thread only, which then owns the connection.
+    auto l = std::make_shared<Livraison>(std::move(masque));
+    return [saisie = std::move(saisie), l](int largeur) -> std::optional<ImageBGRA> {
         auto image = saisie(largeur);
-        if (image && masque->actif()) std::fill(image->pixels.begin(), image->pixels.end(), 0);
+        if (image && l->masquee()) std::fill(image->pixels.begin(), image->pixels.end(), 0);
         return image;
     };
 }

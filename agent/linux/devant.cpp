@@ -170,6 +170,26 @@ std::optional<AppliDevant> appliDevant() {
     return a;
 }
 
+std::uint64_t cleFenetreDevant(Display* d) {
+    if (!d) return 0;
+    std::uint64_t active = 0;
+    Atom reel = None;
+    int format = 0;
+    unsigned long n = 0, reste = 0;
+    unsigned char* donnees = nullptr;
+    if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_ACTIVE_WINDOW", False), 0, 1, False, XA_WINDOW,
+                           &reel, &format, &n, &reste, &donnees) == Success &&
+        donnees && reel == XA_WINDOW && format == 32 && n == 1)
+        active = reinterpret_cast<unsigned long*>(donnees)[0] & 0xffffffffu;
+    if (donnees) XFree(donnees);
+    Window focus = None;
+    int etat = 0;
+    XGetInputFocus(d, &focus, &etat);
+    return active << 32 | (static_cast<std::uint64_t>(focus) & 0xffffffffu);
+}
+
+std::uint64_t cleFenetreDevant() { return cleFenetreDevant(affichage()); }
+
 std::optional<std::string> titreFenetreDevant() {
     Display* d = affichage();
     if (!d) return std::nullopt;

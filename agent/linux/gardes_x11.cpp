@@ -92,6 +92,8 @@ std::optional<std::string> GardesX11::appDevant() {
 
 std::optional<std::string> GardesX11::titreDevant() { return titreFenetreDevant(); }
 
+std::uint64_t GardesX11::cleDevant() { return cleFenetreDevant(); }
+
 bool GardesX11::champSecurise() {
     const auto devant = appliDevant();
     if (!devant || devant->pid <= 0 || devant->pid == getpid()) return true;

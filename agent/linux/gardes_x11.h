@@ -11,6 +11,7 @@ class GardesX11 final : public Gardes {
 public:
     std::optional<std::string> appDevant() override;
     std::optional<std::string> titreDevant() override;
+    std::uint64_t cleDevant() override;
     // True unless the focused object can be found and is not a password field.
     bool champSecurise() override;
 };

@@ -25,6 +25,7 @@ struct Journal {
     std::deque<std::function<void()>> postes;
     int pauses = 0;
     bool masque = false;
+    std::uint64_t cle = 1, cleJugee = 0;
     // Run when the dispatcher lets the main loop turn in the middle of a request.
     std::function<void()> boucle;
 };
@@ -66,6 +67,7 @@ public:
         return j_.devant;
     }
     std::optional<std::string> titreDevant() override { return j_.titre; }
+    std::uint64_t cleDevant() override { return j_.cle; }
     bool champSecurise() override {
         ++j_.focusDemandes;
         if (j_.securiseApres >= 0 && j_.focusDemandes > j_.securiseApres) return true;
@@ -146,9 +148,10 @@ public:
     }
     std::string moteurActif() const override { return "aucun"; }
     void arreter() override { j_.appels.push_back("arreter"); }
-    void masquer(bool m) override {
+    void masquer(bool m, std::uint64_t cle) override {
         if (m != j_.masque) j_.appels.push_back(m ? "masquer" : "demasquer");
         j_.masque = m;
+        j_.cleJugee = cle;
     }
 
 private:

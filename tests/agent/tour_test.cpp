@@ -215,6 +215,11 @@ TEST_F(Tour, ARunningStreamIsMaskedWhileTheFrontIsSensitive) {
         agent->tour();
         EXPECT_EQ(j.masque, masque) << devant;
     }
+    // Each verdict names the front window it was given for.
+    j.cle = 77;
+    std::this_thread::sleep_for(std::chrono::milliseconds(110));
+    agent->tour();
+    EXPECT_EQ(j.cleJugee, 77u);
     // Stopping is served even then; anything else is refused and keeps the mask on.
     EXPECT_EQ(agent->executer("flux-stop"), "ok flux arrêté");
     EXPECT_EQ(agent->executer("flux 800"), "refus application sensible au premier plan (\uFF2Braken)");

@@ -1,4 +1,5 @@
-// Message layout, grid arithmetic, the acceptance rule and the viewer's strict parser.
+// Message layout, grid arithmetic, the acceptance rule, the mask's verdict and the viewer's
+// strict parser.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +7,7 @@
 #include "stream/capteur_x11.h"
 #include "stream/diffuseur.h"
 #include "stream/format.h"
+#include "stream/masque.h"
 #include "stream/tuiles.h"
 #include "tools/voir/lecteur.h"
 
@@ -103,6 +105,48 @@ TEST(Tuiles, JpegRefuseUnRectangleHorsImage) {
     const ImageBGRA image = uni(100, 100, 0);
     EXPECT_TRUE(jpegTuile(image, {90, 0, 20, 10}, 0.45).empty());
     EXPECT_FALSE(jpegTuile(image, {0, 0, 100, 100}, 0.45).empty());
+}
+
+namespace {
+// A source that only counts the fresh frames it is asked for.
+struct SourceComptee final : SourceImages {
+    int rafraichis = 0;
+    bool demarrer(int, int, SurImage, SurPixels) override { return true; }
+    void arreter() override {}
+    std::pair<int, int> taille() const override { return {0, 0}; }
+    void rafraichir() override { ++rafraichis; }
+};
+}  // namespace
+
+TEST(Masque, NoirTantQueLaFenetreDevantNestPasJugeeSure) {
+    auto m = std::make_shared<EtatMasque>();
+    auto compte = std::make_unique<SourceComptee>();
+    SourceComptee* c = compte.get();
+    auto source = sourceMasquee(std::move(compte), m);
+    struct Cas {
+        bool sensible;
+        std::uint64_t jugee, vue;
+        bool noir;
+        int rafraichis;  // after this verdict
+    };
+    const std::uint64_t n = 5;
+    EXPECT_FALSE(m->masque(&n)) << "never judged: the server alone is not masked";
+    const Cas cas[] = {
+        {false, 5, 5, false, 1},  // judged safe, still in front
+        {false, 5, 6, true, 1},   // another window came in front, not judged yet
+        {false, 5, 5, false, 1},  // the same verdict again wakes nothing
+        {true, 6, 6, true, 2},    // judged sensitive
+        {true, 6, 5, true, 2},
+        {false, 5, 5, false, 3},
+    };
+    for (const auto& k : cas) {
+        m->poser(k.sensible, k.jugee);
+        EXPECT_EQ(m->masque(&k.vue), k.noir) << k.jugee << " " << k.vue;
+        EXPECT_EQ(m->masque(nullptr), k.sensible) << "without a connection, the verdict alone";
+        EXPECT_EQ(c->rafraichis, k.rafraichis) << k.jugee << " " << k.vue;
+    }
+    source.reset();
+    m->poser(true, 9);  // a source gone is not woken
 }
 
 namespace {
