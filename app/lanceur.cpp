@@ -4,13 +4,16 @@
 #include <glib.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 extern char** environ;
 
@@ -115,7 +118,46 @@ std::string cheminDuProgramme() {
     return n > 0 ? std::string(buf, size_t(n)) : std::string();
 }
 
+// The script's path with no link or dot left, or empty when it does not resolve.
+std::string cheminReel(const std::string& chemin) {
+    std::unique_ptr<char, decltype(&free)> reel(realpath(chemin.c_str(), nullptr), &free);
+    return reel ? std::string(reel.get()) : std::string();
+}
+
+std::string pasSansRisque(const std::string& chemin, const char* pourquoi) {
+    return "Le dépannage ne peut pas demander les droits d’administrateur sans risque : « " + chemin +
+           " » " + pourquoi +
+           ". Installez Dépannage Vimba depuis son paquet, ou lancez-le depuis un dossier qui "
+           "appartient à l’administrateur.";
+}
+
+// `reel` is `script` resolved once: the caller runs that very path.
+std::string risqueDuChemin(const std::string& script, const std::string& reel, uid_t administrateur) {
+    if (reel.empty())
+        return "Le programme de la session est introuvable (« " + script +
+               " ») : le dépannage ne peut pas obtenir les droits d’administrateur.";
+    auto sur = [&](uid_t u) { return u == 0 || u == administrateur; };
+    struct stat st;
+    if (lstat(reel.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return pasSansRisque(reel, "n’est pas un fichier ordinaire");
+    // Group bits hold an ACL's mask, so a write grant to anyone shows there too.
+    for (std::string chemin = reel;;) {
+        if (!sur(st.st_uid)) return pasSansRisque(chemin, "appartient à un autre compte que l’administrateur");
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)))
+            return pasSansRisque(chemin, "peut être modifié par d’autres comptes");
+        if (chemin == "/") return {};
+        auto barre = chemin.rfind('/');
+        chemin = barre == 0 ? "/" : chemin.substr(0, barre);
+        if (lstat(chemin.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return pasSansRisque(chemin, "n’est pas un dossier ordinaire");
+    }
+}
+
 }  // namespace
+
+std::string risqueAdministrateur(const std::string& script, uid_t administrateur) {
+    return risqueDuChemin(script, cheminReel(script), administrateur);
+}
 
 std::string rogner(const std::string& texte) {
     const char* blancs = " \t\n\r\v\f";
@@ -154,9 +196,13 @@ Resultat lancerAvec(const Programmes& p, const std::vector<std::string>& argumen
         if (!s.demarre) return {false, lancementImpossible};
         return {s.statut == 0, rogner(utf8(s.statut == 0 ? s.out : s.err))};
     }
+    // Root runs whatever file sits at that path: only one nobody else can change, by the
+    // resolved path, so no link swapped after the check is followed.
+    std::string reel = cheminReel(p.script);
+    if (auto risque = risqueDuChemin(p.script, reel, p.administrateur); !risque.empty()) return {false, risque};
     // pkexec runs the script itself (its first line names bash), so the shipped polkit
     // action, bound to the installed script's path, supplies the French prompt.
-    std::vector<std::string> argv{p.pkexec, p.script};
+    std::vector<std::string> argv{p.pkexec, reel};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     Sortie s = executer(argv);
     if (!s.demarre) return {false, lancementImpossible};

@@ -1,5 +1,6 @@
 // The launcher against real fixture scripts, and the failure wording's rule order.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,6 +18,8 @@ protected:
     void SetUp() override {
         dossier = fs::temp_directory_path() / ("vimba-lanceur-" + std::to_string(getpid()));
         fs::create_directories(dossier);
+        // The administrator step refuses a folder others may write to, whatever the umask.
+        chmod(dossier.c_str(), 0755);
     }
     void TearDown() override { fs::remove_all(dossier); }
     std::string ecrire(const std::string& nom, const std::string& corps) {
@@ -85,12 +88,83 @@ TEST_F(Lanceur, AdminPathTellsPkexecRefusalFromTheScriptsOwnFailure) {
     };
     for (const auto& c : cas) {
         auto pkexec = ecrire("pkexec", "#!/bin/bash\n" + c.pkexec + "\n");
-        Resultat r = lancerAvec(Programmes{script, "/bin/bash", pkexec}, {c.arg}, true);
+        Resultat r = lancerAvec(Programmes{script, "/bin/bash", pkexec, geteuid()}, {c.arg}, true);
         EXPECT_EQ(r.ok, c.ok) << c.pkexec << " " << c.arg;
         EXPECT_EQ(r.sortie, c.sortie) << c.pkexec << " " << c.arg;
     }
-    Resultat absent = lancerAvec(Programmes{script, "/bin/bash", (dossier / "aucun").string()}, {"ok"}, true);
+    Resultat absent = lancerAvec(Programmes{script, "/bin/bash", (dossier / "aucun").string(), geteuid()}, {"ok"}, true);
     EXPECT_EQ(absent.sortie, "lancement impossible");
+}
+
+// Root runs only a script that nobody but root (here: this test's account) can change, nor
+// any folder above it; otherwise the sentence names the culprit and pkexec never starts.
+TEST_F(Lanceur, AdminPathOnlyOnAScriptNobodyElseCanChange) {
+    const auto lance = dossier / "lance";
+    auto pkexec = ecrire("pkexec", "#!/bin/bash\necho \"$1\" > '" + lance.string() + "'\nexec \"$@\"\n");
+    const auto d = dossier / "d", e = d / "e", script = e / "s.sh", ouvert = dossier / "ouvert";
+    const std::string pas = "Le dépannage ne peut pas demander les droits d’administrateur sans risque : « ";
+    const std::string fin = ". Installez Dépannage Vimba depuis son paquet, ou lancez-le depuis un dossier qui "
+                            "appartient à l’administrateur.";
+    const char* const modifiable = " » peut être modifié par d’autres comptes";
+    struct Cas {
+        mode_t md, me, ms;
+        bool autreProprietaire;  // e belongs to another account (root only)
+        fs::path fautif;
+        const char* pourquoi;
+    } cas[] = {
+        {0755, 0755, 0755, false, {}, ""},
+        {0755, 01777, 0700, false, {}, ""},  // sticky, like /tmp above a clone
+        {0755, 0755, 0775, false, script, modifiable},
+        {0755, 0755, 0757, false, script, modifiable},
+        {0755, 0777, 0755, false, e, modifiable},
+        {0775, 0755, 0755, false, d, modifiable},
+        {0755, 0755, 0755, true, e, " » appartient à un autre compte que l’administrateur"},
+    };
+    for (const auto& c : cas) {
+        if (c.autreProprietaire && geteuid() != 0) continue;
+        fs::remove_all(d);
+        fs::create_directories(e);
+        std::ofstream(script) << "#!/bin/bash\necho jeton\n";
+        if (c.autreProprietaire) {
+            ASSERT_EQ(chown(e.c_str(), 65534, 65534), 0);
+        }
+        chmod(script.c_str(), c.ms);
+        chmod(e.c_str(), c.me);
+        chmod(d.c_str(), c.md);
+        fs::remove(lance);
+        Resultat r = lancerAvec(Programmes{script.string(), "/bin/bash", pkexec, geteuid()}, {"activer"}, true);
+        SCOPED_TRACE(c.fautif.string());
+        if (c.fautif.empty()) {
+            EXPECT_TRUE(r.ok);
+            EXPECT_EQ(r.sortie, "jeton");
+            EXPECT_TRUE(fs::exists(lance));
+        } else {
+            EXPECT_FALSE(r.ok);
+            EXPECT_EQ(r.sortie, pas + c.fautif.string() + c.pourquoi + fin);
+            EXPECT_EQ(enClair(r.sortie), r.sortie);
+            EXPECT_FALSE(fs::exists(lance));
+        }
+    }
+
+    // A link in a folder anyone may write is followed once: pkexec gets the checked file.
+    fs::remove_all(d);
+    fs::create_directories(e);
+    std::ofstream(script) << "#!/bin/bash\necho jeton\n";
+    chmod(d.c_str(), 0755);
+    chmod(e.c_str(), 0755);
+    chmod(script.c_str(), 0755);
+    fs::create_directories(ouvert);
+    chmod(ouvert.c_str(), 0777);
+    fs::create_symlink(script, ouvert / "lien.sh");
+    Resultat r = lancerAvec(Programmes{(ouvert / "lien.sh").string(), "/bin/bash", pkexec, geteuid()}, {}, true);
+    EXPECT_TRUE(r.ok) << r.sortie;
+    std::string recu;
+    std::getline(std::ifstream(lance), recu);
+    EXPECT_EQ(recu, script.string());
+
+    Resultat absent = lancerAvec(Programmes{(dossier / "absent.sh").string(), "/bin/bash", pkexec}, {}, true);
+    EXPECT_EQ(absent.sortie, "Le programme de la session est introuvable (« " + (dossier / "absent.sh").string() +
+                                 " ») : le dépannage ne peut pas obtenir les droits d’administrateur.");
 }
 
 TEST(EnClair, FirstMatchingRuleWins) {
