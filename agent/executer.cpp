@@ -117,13 +117,23 @@ std::string Agent::executer(std::string_view demandeTexte) {
         if (texte::compterCaracteres(t) > caracteresTapeMaximum)
             return "erreur texte trop long (au plus " + std::to_string(caracteresTapeMaximum) + " caractères)";
         if (champRefuse()) return "refus champ de mot de passe";
-        // Asked again as typing goes: a Tab or a line feed can move the focus into one, and
-        // the main loop runs between batches so that the user's stop is heard at once.
+        // Asked again as typing goes: a Tab or a line feed can move the focus into a password
+        // field, and in a long text the user may bring a sensitive application to the front
+        // (whose verdict the stream gets too, the poll being held by this request). The main
+        // loop runs between batches so that the user's stop is heard at once.
         bool refuse = false;
+        std::optional<std::string> sensible;
         s_.saisie->ecrire(t, [&] {
             if (s_.laisserTourner) s_.laisserTourner();
-            return !arrete_ && !(refuse = s_.gardes->champSecurise());
+            if (arrete_) return false;
+            if (s_.diffuseur->port() != 0) jugerFlux();
+            if ((sensible = devantSensible())) return false;
+            return !(refuse = s_.gardes->champSecurise());
         });
+        if (sensible) {
+            s_.diffuseur->masquer(true, s_.gardes->cleDevant());
+            return "refus application sensible au premier plan (" + *sensible + ")";
+        }
         if (refuse) return "refus champ de mot de passe";
         if (arrete_) return "erreur saisie interrompue";
         return "ok " + caracteres(t);

@@ -25,8 +25,9 @@ public:
     virtual void cliquer(double x, double y, bool double_, bool droit) = 0;
     virtual void bouger(double x, double y) = 0;
     virtual void defiler(double x, double y, std::int32_t lignes) = 0;
-    // `avant` is asked before each Tab or line feed, before the key that follows one, and
-    // between batches of keys a fraction of a second apart; typing stops where it says false.
+    // `avant` is asked before each Tab or line feed, before the key that follows one, before
+    // the first key after another window came to the front, and between batches of keys a
+    // fraction of a second apart; typing stops where it says false.
     virtual void ecrire(const std::string& texte, const std::function<bool()>& avant) = 0;
     // False when the combination names no known key.
     virtual bool frapper(const std::string& combinaison) = 0;

@@ -11,6 +11,7 @@
 
 #include "agent/fabrique.h"
 #include "agent/linux/cles_pretees.h"
+#include "agent/linux/devant.h"
 #include "agent/linux/ecran_x11.h"
 #include "agent/linux/piege_x11.h"
 #include "agent/linux/touches.h"
@@ -131,6 +132,9 @@ void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& av
     const KeyCode majuscule = XKeysymToKeycode(affichage_, XK_Shift_L);
     auto dernierAvis = std::chrono::steady_clock::now();
     bool apresSaut = false;
+    // Another window in front (the user's click, a window that opens) is asked about before
+    // the next key reaches it; reading which one is cheap enough for every key.
+    std::uint64_t devant = cleFenetreDevant(affichage_);
     ClesPretees cles(affichage_, symboles, &derniereCarte_);
     for (std::size_t i = 0; i < n; ++i) {
         const bool saut = symboles[i] == XK_Return || symboles[i] == XK_Tab;
@@ -140,9 +144,11 @@ void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& av
             XSync(affichage_, False);
             pause(apresSautFocus);
         }
-        if (saut || apresSaut || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
+        const std::uint64_t fenetre = cleFenetreDevant(affichage_);
+        if (saut || apresSaut || fenetre != devant || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
             if (!avant()) return;
             dernierAvis = std::chrono::steady_clock::now();
+            devant = fenetre;
         }
         apresSaut = saut;
         ClesPretees::Frappe f = cles.frappe(i);

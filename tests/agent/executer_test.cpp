@@ -210,6 +210,14 @@ TEST_F(Executer, LongRequestsHaveBoundsAndHeedTheStop) {
     };
     for (const auto& b : bornes) EXPECT_EQ((*this)(b.demande), b.reponse) << b.demande.substr(0, 20);
 
+    // A sensitive application comes to the front during a long text: typing ends there.
+    j.appels.clear();
+    j.boucle = [this] { j.devant = "Coinbase"; };
+    EXPECT_EQ((*this)("tape\nab\tcd"), "refus application sensible au premier plan (Coinbase)");
+    EXPECT_EQ(j.appels.back(), "ecrire ab");
+    EXPECT_TRUE(j.masque);
+    j.devant.reset();
+
     // The user stops the agent while it types: typing ends at the next step.
     j.appels.clear();
     j.boucle = [this] { agent.stopper(); };

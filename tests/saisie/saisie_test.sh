@@ -220,6 +220,17 @@ d touche cmd-a >/dev/null; d touche supprimer >/dev/null
 attendre "$e" texte "" >/dev/null
 r=$(printf 'tape\n%s' "$(printf 'a%.0s' $(seq 10001))" | d); verifier "a text over the bound is refused" "erreur texte trop long (au plus 10000 caractères)" "$r"
 long=$(for i in $(seq 800); do printf '漢字 abc '; done)
+(printf 'tape\n%s' "$long" | "$demande" --dossier "$dossier" --attente 60 > "$tmp/reponse-longue" 2>&1) & pids+=($!)
+attendreQue sh -c "[ \"\$(wc -m < '$e/texte')\" -ge 20 ]"
+ouvrir "$tmp/coffre" --nom Bitwarden
+attendreQue test -s "$tmp/reponse-longue"
+verifier "a sensitive window coming to the front stops a long text" "refus application sensible au premier plan (Bitwarden)" "$(cat "$tmp/reponse-longue")"
+sleep 0.2; verifier "and nothing reaches it" "" "$(cat "$tmp/coffre/entree" 2>/dev/null)"
+kill "${pids[-1]}"
+attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'"
+d clic $(point "$e" texte) >/dev/null
+d touche cmd-a >/dev/null; d touche supprimer >/dev/null
+attendre "$e" texte "" >/dev/null
 (printf 'tape\n%s' "$long" | "$demande" --dossier "$dossier" --attente 5 >/dev/null 2>&1) & pids+=($!)
 attendreQue sh -c "[ \"\$(wc -m < '$e/texte')\" -ge 20 ]"
 t0=$(maintenant)
