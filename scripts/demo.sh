@@ -147,7 +147,12 @@ fin=$(date +%s.%N)
 noter "# première réponse $(awk -v a="$debut" -v b="$fin" 'BEGIN{printf "%.2f", b-a}') s après le code tapé"
 
 etape "Ilvo regarde et agit : lire, viser, tape"
-xdotool search --sync --onlyvisible --name "^Fiche client$" windowactivate --sync >/dev/null 2>&1 || true
+# The sample window in front (the panel may take the focus back once, as the session opens).
+for _ in $(seq 10); do
+  xdotool search --sync --onlyvisible --name "^Fiche client$" windowactivate --sync >/dev/null 2>&1 || true
+  case "$("$technicien" demande etat 2>>"$journal")" in *devant=zenity*) break ;; esac
+  sleep 0.5
+done
 demander lire >/dev/null
 demander "viser Nom du client" >/dev/null
 demander $'tape\nJeanne Dupont' >/dev/null

@@ -7,6 +7,11 @@ build=$(cd "$1" && pwd)
 racine=$(cd "$(dirname "$0")/../.." && pwd)
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: the administrator step and the relay need root"; exit 77; }
 
+# Other suites and benchmarks open sessions too: one at a time on this computer.
+mkdir -p /run/lock
+exec 8>/run/lock/vimba-sos.essais
+flock -w 900 8
+
 action=/usr/share/polkit-1/actions/org.vimba.depannage.policy
 prefixe=$(mktemp -d /opt/vimba-chaine.XXXXXX)
 chmod 0755 "$prefixe"

@@ -19,6 +19,7 @@ contient() {  # NOM MOT TEXTE
 }
 
 # Other suites open sessions too (one /tmp/vimba-sos per computer): one suite at a time.
+mkdir -p /run/lock
 exec {verrou}>/run/lock/vimba-sos.essais
 flock -w 600 "$verrou" || { echo "FAIL - /run/lock/vimba-sos.essais toujours pris"; exit 1; }
 # What an interrupted run of this test may have left: the attacker's folder.
