@@ -62,6 +62,7 @@ for _ in $(seq 100); do [ -e "$dossier/reponse-0-enorme" ] && break; sleep 0.05;
 verifier "a sparse 1 TB request gets an error" "erreur demande trop longue" "$(cat "$dossier/reponse-0-enorme" 2>/dev/null)"
 rm -f "$dossier/reponse-0-enorme"
 r=$(d etat); verifier "and the agent still answers" "ok ecran=1" "${r%% agir=*}"
+r=$( (printf 'dire 10 10\n'; head -c 170000 /dev/zero | tr '\0' e) | d); verifier "a 170 KB label is refused" "erreur étiquette trop longue (au plus 500 caractères)" "$r"
 
 # No agent: the client says so and exits 2.
 r=$("$demande" --dossier "$dossier/absent" etat 2>&1); rc=$?
@@ -76,5 +77,5 @@ kill -TERM "$pid"; wait "$pid"; rc=$?; pid=
 verifier "SIGTERM stops cleanly" 0 "$rc"
 verifier "stopper clears the folder" "flux.port" "$(ls "$dossier")"
 
-echo "$((17 - echecs)) passed, $echecs failed"
+echo "$((18 - echecs)) passed, $echecs failed"
 [ "$echecs" -eq 0 ]
