@@ -1,7 +1,5 @@
 #include "stream/masque.h"
 
-#include <X11/Xlib.h>
-
 #include <algorithm>
 
 #include "agent/linux/devant.h"
@@ -14,21 +12,16 @@ namespace {
 // hold it themselves. Used on one thread only (the capture's, or the server's for the grab).
 struct Livraison {
     Masque masque;
-    Display* affichage = nullptr;
-    bool ouvert = false;
+    std::unique_ptr<x11::VueDevant> devant;
     bool etaitMasque = false;
     std::vector<std::uint8_t> y, uv;
 
     explicit Livraison(Masque m) : masque(std::move(m)) {}
-    ~Livraison() {
-        if (affichage) XCloseDisplay(affichage);
-    }
     bool masquee() {
-        // Our own connection: the capture thread shares none with the main thread.
-        if (!ouvert) affichage = XOpenDisplay(nullptr), ouvert = true;
-        if (!affichage) return masque->masque(nullptr);
-        const std::uint64_t cle = x11::cleFenetreDevant(affichage);
-        return masque->masque(&cle);
+        // A connection of our own, made on the thread that delivers.
+        if (!devant) devant = std::make_unique<x11::VueDevant>();
+        const std::uint64_t cle = devant->cle();
+        return masque->masque(cle ? &cle : nullptr);
     }
     std::vector<Rect> relever(const std::vector<Rect>& rects, int l, int h) {
         if (!etaitMasque) return rects;

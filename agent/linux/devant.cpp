@@ -8,6 +8,10 @@
 #include <atspi/atspi.h>
 #include <glib.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <map>
 #include <vector>
@@ -170,25 +174,71 @@ std::optional<AppliDevant> appliDevant() {
     return a;
 }
 
-std::uint64_t cleFenetreDevant(Display* d) {
-    if (!d) return 0;
-    std::uint64_t active = 0;
-    Atom reel = None;
-    int format = 0;
-    unsigned long n = 0, reste = 0;
-    unsigned char* donnees = nullptr;
-    if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_ACTIVE_WINDOW", False), 0, 1, False, XA_WINDOW,
-                           &reel, &format, &n, &reste, &donnees) == Success &&
-        donnees && reel == XA_WINDOW && format == 32 && n == 1)
-        active = reinterpret_cast<unsigned long*>(donnees)[0] & 0xffffffffu;
-    if (donnees) XFree(donnees);
-    Window focus = None;
-    int etat = 0;
-    XGetInputFocus(d, &focus, &etat);
-    return active << 32 | (static_cast<std::uint64_t>(focus) & 0xffffffffu);
+namespace {
+std::uint32_t atome(xcb_connection_t* c, const char* nom) {
+    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(nom)), nom), nullptr);
+    const std::uint32_t a = r ? r->atom : 0;
+    std::free(r);
+    return a;
 }
 
-std::uint64_t cleFenetreDevant() { return cleFenetreDevant(affichage()); }
+void melanger(std::uint64_t& h, const void* donnees, std::size_t n) {
+    // FNV-1a: equality is all that is asked of the key.
+    for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<const unsigned char*>(donnees)[i]) * 1099511628211ull;
+}
+}  // namespace
+
+VueDevant::VueDevant() {
+    int ecran = 0;
+    connexion_ = xcb_connect(nullptr, &ecran);
+    if (xcb_connection_has_error(connexion_)) return;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connexion_));
+    for (int i = 0; i < ecran && it.rem; ++i) xcb_screen_next(&it);
+    if (it.rem) racine_ = it.data->root;
+    active_ = atome(connexion_, "_NET_ACTIVE_WINDOW");
+    nom_ = atome(connexion_, "_NET_WM_NAME");
+    utf8_ = atome(connexion_, "UTF8_STRING");
+}
+
+VueDevant::~VueDevant() {
+    if (connexion_) xcb_disconnect(connexion_);
+}
+
+std::uint64_t VueDevant::cle() {
+    if (!connexion_ || xcb_connection_has_error(connexion_) || !racine_) return 0;
+    const auto qActive = xcb_get_property(connexion_, 0, racine_, active_, XCB_ATOM_WINDOW, 0, 1);
+    const auto qFocus = xcb_get_input_focus(connexion_);
+    std::uint32_t active = 0, focus = 0;
+    if (xcb_get_property_reply_t* r = xcb_get_property_reply(connexion_, qActive, nullptr)) {
+        if (r->type == XCB_ATOM_WINDOW && r->format == 32 && xcb_get_property_value_length(r) == 4)
+            std::memcpy(&active, xcb_get_property_value(r), 4);
+        std::free(r);
+    }
+    if (xcb_get_input_focus_reply_t* r = xcb_get_input_focus_reply(connexion_, qFocus, nullptr)) {
+        focus = r->focus;
+        std::free(r);
+    }
+    std::uint64_t h = 1469598103934665603ull;
+    melanger(h, &active, sizeof active);
+    melanger(h, &focus, sizeof focus);
+    if (active) {
+        // A window gone meanwhile answers an error, here only a missing reply.
+        xcb_generic_error_t* erreur = nullptr;
+        if (xcb_get_property_reply_t* r =
+                xcb_get_property_reply(connexion_, xcb_get_property(connexion_, 0, active, nom_, utf8_, 0, 256), &erreur)) {
+            melanger(h, xcb_get_property_value(r), static_cast<std::size_t>(xcb_get_property_value_length(r)));
+            std::free(r);
+        }
+        std::free(erreur);
+    }
+    h &= ~(std::uint64_t{3} << 62);
+    return h ? h : 1;
+}
+
+std::uint64_t cleFenetreDevant() {
+    static VueDevant vue;
+    return vue.cle();
+}
 
 std::optional<std::string> titreFenetreDevant() {
     Display* d = affichage();

@@ -1,13 +1,12 @@
 #pragma once
 // The application in front on X11: the process of _NET_ACTIVE_WINDOW, named as the user
 // sees it (its AT-SPI application name, else its desktop entry's Name, else WM_CLASS).
-#include <X11/Xlib.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 
 typedef struct _AtspiAccessible AtspiAccessible;
+typedef struct xcb_connection_t xcb_connection_t;
 
 namespace vimba::x11 {
 
@@ -19,11 +18,24 @@ struct AppliDevant {
 // None when no window is active. Without a window manager, the window holding the
 // keyboard focus stands in for the active one.
 std::optional<AppliDevant> appliDevant();
-// A number that changes whenever another window comes to the front (the active window and
-// the keyboard focus). Reads only the root and the server's focus, so it raises no X error
-// and any thread may use it with its own connection.
-std::uint64_t cleFenetreDevant(Display* affichage);
-// The same on the guards' connection; main thread only.
+// Which window is in front, as a number that changes whenever another window, or another
+// title of it, comes to the front (active window, keyboard focus, the active window's
+// title). Its own XCB connection, whose errors come back as replies rather than through
+// Xlib's process-wide handler: any thread may own one, and use it alone.
+class VueDevant {
+public:
+    VueDevant();
+    ~VueDevant();
+    VueDevant(const VueDevant&) = delete;
+    VueDevant& operator=(const VueDevant&) = delete;
+    // 0 without a display; never has its two top bits set.
+    std::uint64_t cle();
+
+private:
+    xcb_connection_t* connexion_ = nullptr;
+    std::uint32_t racine_ = 0, active_ = 0, nom_ = 0, utf8_ = 0;
+};
+// The same on the guards' own one; main thread only.
 std::uint64_t cleFenetreDevant();
 // The title of the window in front (_NET_WM_NAME, else WM_NAME), or none.
 std::optional<std::string> titreFenetreDevant();

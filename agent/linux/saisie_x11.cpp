@@ -134,7 +134,7 @@ void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& av
     bool apresSaut = false;
     // Another window in front (the user's click, a window that opens) is asked about before
     // the next key reaches it; reading which one is cheap enough for every key.
-    std::uint64_t devant = cleFenetreDevant(affichage_);
+    std::uint64_t devant = cleFenetreDevant();
     ClesPretees cles(affichage_, symboles, &derniereCarte_);
     for (std::size_t i = 0; i < n; ++i) {
         const bool saut = symboles[i] == XK_Return || symboles[i] == XK_Tab;
@@ -144,7 +144,7 @@ void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& av
             XSync(affichage_, False);
             pause(apresSautFocus);
         }
-        const std::uint64_t fenetre = cleFenetreDevant(affichage_);
+        const std::uint64_t fenetre = cleFenetreDevant();
         if (saut || apresSaut || fenetre != devant || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
             if (!avant()) return;
             dernierAvis = std::chrono::steady_clock::now();

@@ -50,6 +50,17 @@ attendreQue sh -c "'$B/tools/vimba-demande' --dossier '$D/canal' etat | grep -q 
 sleep 0.3
 c=$(clarte); awk -v c="$c" 'BEGIN { exit !(c > 0.05) }' || echec "l’image ne revient pas ($c)"
 
+# A title that turns sensitive in the same window (a browser tab, say).
+fenetre=$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')
+xprop -id "$fenetre" -f _NET_WM_NAME 8u -set _NET_WM_NAME "Coffre Bitwarden"
+attendreQue sh -c "'$B/tools/vimba-demande' --dossier '$D/canal' etat | grep -q 'fenêtre « Bitwarden »'" || echec "titre non vu"
+sleep 0.3
+c=$(clarte); [[ $c == 0 ]] || echec "image envoyée sous un titre sensible (clarté $c)"
+xprop -id "$fenetre" -f _NET_WM_NAME 8u -set _NET_WM_NAME "Appli essai"
+attendreQue sh -c "'$B/tools/vimba-demande' --dossier '$D/canal' etat | grep -q 'devant=Appli essai'" || echec "titre rendu non vu"
+sleep 0.3
+c=$(clarte); awk -v c="$c" 'BEGIN { exit !(c > 0.05) }' || echec "l’image ne revient pas après le titre ($c)"
+
 ouvrir Bitwarden
 attendreQue sh -c "'$B/tools/vimba-demande' --dossier '$D/canal' etat | grep -q Bitwarden" || echec "Bitwarden pas au premier plan"
 R=$(d flux-stop); [[ $R == "ok flux arrêté" ]] || echec "flux-stop refusé : « $R »"
