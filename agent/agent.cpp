@@ -10,8 +10,8 @@ namespace vimba {
 
 namespace {
 constexpr guint periodeMs = 12;
-// How often a running stream asks what is in front: the longest a sensitive window that
-// comes to the front can be seen before the picture goes black.
+// How often a running stream asks what is in front (a change of title inside a page is not
+// always a change of window); a new window or title is judged at the next 12 ms tick.
 constexpr std::chrono::milliseconds controleFlux{100};
 
 bool commencePar(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
@@ -89,7 +89,9 @@ void Agent::tour() {
 void Agent::surveillerFlux() {
     if (s_.diffuseur->port() == 0) return;
     const auto maintenant = std::chrono::steady_clock::now();
-    if (maintenant - dernierControleFlux_ < controleFlux) return;
+    // Another window or title in front is judged at the next tick, not the next check: the
+    // stream holds it black until then.
+    if (maintenant - dernierControleFlux_ < controleFlux && s_.gardes->cleDevant() == cleJugee_) return;
     jugerFlux();
 }
 
@@ -97,8 +99,8 @@ void Agent::jugerFlux() {
     dernierControleFlux_ = std::chrono::steady_clock::now();
     // The window first: a verdict given for a window that came in front meanwhile must not
     // clear it, only make the stream wait for the next one.
-    const std::uint64_t cle = s_.gardes->cleDevant();
-    s_.diffuseur->masquer(devantSensible().has_value(), cle);
+    cleJugee_ = s_.gardes->cleDevant();
+    s_.diffuseur->masquer(devantSensible().has_value(), cleJugee_);
 }
 
 void Agent::stopper() {

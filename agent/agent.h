@@ -71,6 +71,7 @@ private:
     // Set by stopper(): a long request still running gives up at its next step.
     bool arrete_ = false;
     std::chrono::steady_clock::time_point dernierControleFlux_{};
+    std::uint64_t cleJugee_ = 0;
     // None until the first request: no activity is recent before it.
     std::optional<std::chrono::steady_clock::time_point> dernierGeste_;
 };
