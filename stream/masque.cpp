@@ -31,10 +31,11 @@ struct Livraison {
     PixelsNV12 noir(const PixelsNV12& p) {
         const int pasUV = (p.largeur + 1) / 2 * 2;
         const std::size_t luma = static_cast<std::size_t>(p.largeur) * p.hauteur;
-        if (y.size() != luma) {
+        const std::size_t chroma = static_cast<std::size_t>(pasUV) * ((p.hauteur + 1) / 2);
+        if (y.size() != luma || uv.size() != chroma) {
             y.assign(luma, 0);
             // Full range: 128 is no colour.
-            uv.assign(static_cast<std::size_t>(pasUV) * ((p.hauteur + 1) / 2), 128);
+            uv.assign(chroma, 128);
         }
         return PixelsNV12{p.largeur, p.hauteur, y.data(), p.largeur, uv.data(), pasUV};
     }
