@@ -1,3 +1,4 @@
+#include "agent/descripteur.h"
 #include "agent/dossier.h"
 
 #include <dirent.h>
@@ -17,15 +18,6 @@
 namespace vimba::dossier {
 
 namespace {
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 bool toutEcrire(int fd, std::string_view s) {
     std::size_t fait = 0;

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent/descripteur.h"
 #include "tools/canal.h"
 
 namespace {
@@ -27,15 +28,7 @@ constexpr std::size_t tailleMaxDemande = 1 << 20;
 // Files the technician may fetch, by their exact names.
 constexpr std::array fichiersLisibles{"vue.jpg", "vue.txt", "brut.png", "flux.port"};
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
+using vimba::Fd;
 
 void dire(const std::string& texte) { std::fprintf(stderr, "vimba-porte : %s\n", texte.c_str()); }
 

@@ -1,3 +1,4 @@
+#include "agent/descripteur.h"
 #include "tools/canal.h"
 
 #include <fcntl.h>
@@ -17,15 +18,6 @@ namespace {
 
 using Horloge = std::chrono::steady_clock;
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // Fixed-width time stamp then process id: sorts after every earlier request, never clashes.
 std::string identifiant() {
