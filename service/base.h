@@ -37,6 +37,19 @@ class Base {
   virtual std::string derniere_erreur() const = 0;
 };
 
+// The shape both back ends share: begin, the body, then commit, or roll back keeping the
+// body's error. A connection offers brut(sql) -> bool and its last error in erreur_.
+template <class Connexion>
+bool en_transaction(Connexion& c, const char* debut, const std::function<bool(Requete&)>& corps) {
+  c.erreur_.clear();
+  if (!c.brut(debut)) return false;
+  if (corps(c) && c.erreur_.empty()) return c.brut("COMMIT");
+  const std::string e = c.erreur_;
+  c.brut("ROLLBACK");
+  c.erreur_ = e;
+  return false;
+}
+
 // Whether a commit waits for the disk (one fsync each) before it returns. defaut: SQLite
 // writes the commit to its file and leaves the fsync to checkpoints, so a crash or restart
 // of the service loses nothing and only an OS crash may; PostgreSQL keeps its server's

@@ -86,19 +86,7 @@ class BasePostgres : public Base {
   bool transaction(const std::function<bool(Requete&)>& corps) override {
     std::unique_ptr<ConnexionPostgres> c = prendre();
     if (!c) return false;
-    c->erreur_.clear();
-    bool ok = c->brut("BEGIN");
-    if (ok) {
-      bool voulu = corps(*c);
-      if (voulu && c->erreur_.empty()) {
-        ok = c->brut("COMMIT");
-      } else {
-        ok = false;
-        std::string e = c->erreur_;
-        c->brut("ROLLBACK");
-        c->erreur_ = e;
-      }
-    }
+    const bool ok = en_transaction(*c, "BEGIN", corps);
     erreur_ = c->erreur_;
     rendre(std::move(c));
     return ok;

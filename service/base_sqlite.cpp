@@ -118,19 +118,7 @@ class BaseSqlite : public Base {
   bool transaction(const std::function<bool(Requete&)>& corps) override {
     std::unique_ptr<ConnexionSqlite> c = prendre();
     if (!c) return false;
-    bool ok = c->brut(lecture_seule_ ? "BEGIN" : "BEGIN IMMEDIATE");
-    if (ok) {
-      c->erreur_.clear();
-      bool voulu = corps(*c);
-      if (voulu && c->erreur_.empty()) {
-        ok = c->brut("COMMIT");
-      } else {
-        ok = false;
-        std::string e = c->erreur_;
-        c->brut("ROLLBACK");
-        c->erreur_ = e;
-      }
-    }
+    const bool ok = en_transaction(*c, lecture_seule_ ? "BEGIN" : "BEGIN IMMEDIATE", corps);
     erreur_ = c->erreur_;
     std::lock_guard<std::mutex> v(verrou_);
     libres_.push_back(std::move(c));
