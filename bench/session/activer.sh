@@ -11,34 +11,14 @@ ici=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$ici/../.." && pwd)
 build=$(cd "$1" && pwd)
 tours=${2:-5}
-script=$src/resources/session.sh
 export VIMBA_PORTE=$build/session/vimba-porte
 
-# The same lock as the tests that open sessions: one /tmp/vimba-sos per computer.
-exec {verrou}>/run/lock/vimba-sos.essais
-flock -w 600 "$verrou" || exit 1
-base=$(mktemp -d /tmp/banc-session-XXXXXX)
-chmod 0755 "$base"
-getent passwd vimba-essai >/dev/null ||
-  useradd --system --no-create-home --home-dir /nonexistent --shell /bin/sh --password '*' vimba-essai
-uid=$(id -u vimba-essai) gid=$(id -g vimba-essai)
-runtime_cree=
-[ -d "/run/user/$uid" ] || { install -d -m 0700 -o "$uid" -g "$gid" "/run/user/$uid"; runtime_cree=1; }
-pid_service= pid_repondeur= pid_sshd=
-fin() {
+pid_repondeur= pid_sshd=
+avant_de_finir() {
   [ -n "$pid_repondeur" ] && kill "$pid_repondeur" 2>/dev/null
   [ -n "$pid_sshd" ] && kill "$pid_sshd" 2>/dev/null
-  PKEXEC_UID=$uid bash "$script" arreter >/dev/null 2>&1
-  [ -n "$pid_service" ] && kill "$pid_service" 2>/dev/null && wait "$pid_service" 2>/dev/null
-  rm -rf "$base"
-  [ -n "$runtime_cree" ] && rm -rf "/run/user/$uid"
 }
-trap fin EXIT
-
-VIMBA_BUILD=$build setsid "$src/scripts/service-local.sh" "$base/service" >"$base/service.out" 2>&1 &
-pid_service=$!
-for _ in $(seq 300); do [ -s "$base/service/env" ] && break; sleep 0.1; done
-. "$base/service/env" || { cat "$base/service.out"; exit 1; }
+. "$src/scripts/session-locale.sh" "$src" "$build" banc-session
 
 ms() { echo $((($(date +%s%N) - $1) / 1000000)); }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

@@ -11,35 +11,15 @@ ici=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$ici/../.." && pwd)
 build=$(cd "$1" && pwd)
 n=${2:-50}
-script=$src/resources/session.sh
 export VIMBA_PORTE=$build/session/vimba-porte
 technicien=$build/tools/technicien/vimba-technicien
 
-# The same lock as the tests that open sessions: one /tmp/vimba-sos per computer.
-exec {verrou}>/run/lock/vimba-sos.essais
-flock -w 600 "$verrou" || exit 1
-base=$(mktemp -d /tmp/banc-flux-XXXXXX)
-chmod 0755 "$base"
-getent passwd vimba-essai >/dev/null ||
-  useradd --system --no-create-home --home-dir /nonexistent --shell /bin/sh --password '*' vimba-essai
-uid=$(id -u vimba-essai) gid=$(id -g vimba-essai)
-runtime_cree=
-[ -d "/run/user/$uid" ] || { install -d -m 0700 -o "$uid" -g "$gid" "/run/user/$uid"; runtime_cree=1; }
-pid_service= pid_agent=
-fin() {
+pid_agent=
+avant_de_finir() {
   "$technicien" fin >/dev/null 2>&1
   [ -n "$pid_agent" ] && kill "$pid_agent" 2>/dev/null
-  PKEXEC_UID=$uid bash "$script" arreter >/dev/null 2>&1
-  [ -n "$pid_service" ] && kill "$pid_service" 2>/dev/null && wait "$pid_service" 2>/dev/null
-  rm -rf "$base"
-  [ -n "$runtime_cree" ] && rm -rf "/run/user/$uid"
 }
-trap fin EXIT
-
-VIMBA_BUILD=$build setsid "$src/scripts/service-local.sh" "$base/service" >"$base/service.out" 2>&1 &
-pid_service=$!
-for _ in $(seq 300); do [ -s "$base/service/env" ] && break; sleep 0.1; done
-. "$base/service/env" || { cat "$base/service.out"; exit 1; }
+. "$src/scripts/session-locale.sh" "$src" "$build" banc-flux
 export VIMBA_SERVICE VIMBA_JETON XDG_CONFIG_HOME=$base/technicien
 unset XDG_RUNTIME_DIR
 en_utilisateur() { setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env env VIMBA_SERVICE_CONF="$VIMBA_SERVICE_CONF" "$@"; }

@@ -18,45 +18,20 @@ contient() {  # NOM MOT TEXTE
   if [[ $3 == *"$2"* ]]; then echo "ok   - $1"; else echo "FAIL - $1 : « $2 » absent de « $3 »"; echecs=$((echecs + 1)); fi
 }
 
-# Other suites open sessions too (one /tmp/vimba-sos per computer): one suite at a time.
-mkdir -p /run/lock
-exec {verrou}>/run/lock/vimba-sos.essais
-flock -w 600 "$verrou" || { echo "FAIL - /run/lock/vimba-sos.essais toujours pris"; exit 1; }
-# What an interrupted run of this test may have left: the attacker's folder.
-[ "$(stat -c %U /tmp/vimba-sos 2>/dev/null)" = nobody ] && rm -rf /tmp/vimba-sos
-rm -rf /tmp/attaque-vimba
-
-base=$(mktemp -d /tmp/essai-session-XXXXXX)
-chmod 0755 "$base"
-getent passwd vimba-essai >/dev/null ||
-  useradd --system --no-create-home --home-dir /nonexistent --shell /bin/sh --password '*' vimba-essai
-uid=$(id -u vimba-essai) gid=$(id -g vimba-essai)
-runtime_cree=
-if [ ! -d "/run/user/$uid" ]; then
-  mkdir -p "/run/user/$uid" && chown "$uid:$gid" "/run/user/$uid" && chmod 0700 "/run/user/$uid"
-  runtime_cree=1
-fi
-details=/run/user/$uid/depannage-vimba
-
-pid_service= pid_repondeur= pid_attaque= pid_agent= pid_xvfb= pid_tls=
-fin() {
+pid_repondeur= pid_attaque= pid_agent= pid_xvfb= pid_tls=
+avant_de_finir() {
   [ -n "$pid_attaque" ] && kill "$pid_attaque" 2>/dev/null && wait "$pid_attaque" 2>/dev/null
   for p in $pid_repondeur $pid_agent $pid_xvfb $pid_tls; do kill "$p" 2>/dev/null; done
-  PKEXEC_UID=$uid bash "$script" arreter >/dev/null 2>&1
-  [ -n "$pid_service" ] && kill "$pid_service" 2>/dev/null && wait "$pid_service" 2>/dev/null
   # Whatever the attacker left at the folder's name.
   [ "$(stat -c %U /tmp/vimba-sos 2>/dev/null)" = nobody ] && rm -rf /tmp/vimba-sos
   rm -rf /tmp/attaque-vimba
-  rm -rf "$base"
-  [ -n "$runtime_cree" ] && rm -rf "/run/user/$uid"
 }
-trap fin EXIT
-
-VIMBA_BUILD=$build setsid "$src/scripts/service-local.sh" "$base/service" >"$base/service.out" 2>&1 &
-pid_service=$!
-for _ in $(seq 300); do [ -s "$base/service/env" ] && break; sleep 0.1; done
-[ -s "$base/service/env" ] || { echo "FAIL - service local : $(cat "$base/service.out")"; exit 1; }
-. "$base/service/env"
+# Other suites open sessions too: one at a time, each with its local service and relay.
+. "$src/scripts/session-locale.sh" "$src" "$build" essai-session
+# What an interrupted run of this test may have left: the attacker's folder.
+[ "$(stat -c %U /tmp/vimba-sos 2>/dev/null)" = nobody ] && rm -rf /tmp/vimba-sos
+rm -rf /tmp/attaque-vimba
+details=/run/user/$uid/depannage-vimba
 
 # As the user, with only what the application gives the script.
 en_utilisateur() { setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env env VIMBA_SERVICE_CONF="$VIMBA_SERVICE_CONF" "$@"; }
