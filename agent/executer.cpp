@@ -130,6 +130,8 @@ std::string Agent::executer(std::string_view demandeTexte) {
             if ((sensible = devantSensible())) return false;
             return !(refuse = s_.gardes->champSecurise());
         });
+        // A focus that left for an unreadable one may be a new window in front: judge it.
+        if (refuse && !sensible) sensible = devantSensible();
         if (sensible) {
             s_.diffuseur->masquer(true, s_.gardes->cleDevant());
             return "refus application sensible au premier plan (" + *sensible + ")";

@@ -1,4 +1,5 @@
 // The command language against doubles: replies, number formats, line handling, guards.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -187,7 +188,10 @@ TEST_F(Executer, NoKeyThatWritesReachesAPasswordField) {
         j.securiseApres = t.securiseApres;
         j.focusDemandes = 0;
         EXPECT_EQ((*this)("tape\nalice\tS3cret\nfin"), refus) << t.securiseApres;
-        EXPECT_EQ(j.appels.back(), t.tape);
+        // The last keys sent (the front may be judged again after them).
+        const auto ecrit = std::find_if(j.appels.rbegin(), j.appels.rend(), [](const std::string& a) { return a.rfind("ecrire", 0) == 0; });
+        ASSERT_NE(ecrit, j.appels.rend());
+        EXPECT_EQ(*ecrit, t.tape);
     }
 }
 
