@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Runs a command inside a Wayland desktop of its own: headless sway (one output, 1920×1080
+# logical), PipeWire + WirePlumber, xdg-desktop-portal with its wlroots back end picking the
+# output without asking, and the accessibility bus, all in one private D-Bus session.
+#   tests/wayland/bureau_wayland.sh COMMAND...
+# VIMBA_WL_ECHELLE=2 gives the output scale 2 (3840×2160 pixels, the same logical size).
+# sway refuses root: as root, the desktop and the command run as the account vimba-wl
+# (made on first use); the command then sees TMPDIR, a folder of that account.
+set -euo pipefail
+ici=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+compte=vimba-wl
+
+if [ "$(id -u)" = 0 ]; then
+  id -u "$compte" >/dev/null 2>&1 || useradd -r -m -s /bin/bash "$compte" 2>/dev/null || id -u "$compte" >/dev/null
+  exec runuser -u "$compte" -- "$ici/bureau_wayland.sh" "$@"
+fi
+
+echelle=${VIMBA_WL_ECHELLE:-1}
+racine=$(mktemp -d /tmp/vimba-wl.XXXXXX)
+chmod 700 "$racine"
+export XDG_RUNTIME_DIR=$racine/run TMPDIR=$racine/tmp
+export XDG_CONFIG_HOME=$racine/config XDG_DATA_HOME=$racine/data XDG_STATE_HOME=$racine/state XDG_CACHE_HOME=$racine/cache
+mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$TMPDIR" "$XDG_CONFIG_HOME/sway" "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr" \
+  "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_CACHE_HOME" "$racine/portails"
+# Only the wlroots back end: another installed one (GNOME's) would offer interfaces it
+# cannot serve without its own compositor.
+cp /usr/share/xdg-desktop-portal/portals/wlr.portal "$racine/portails/"
+export XDG_DESKTOP_PORTAL_DIR=$racine/portails
+trap 'rm -rf "$racine"' EXIT
+
+cat >"$XDG_CONFIG_HOME/sway/config" <<FIN
+output HEADLESS-1 mode $((1920 * echelle))x$((1080 * echelle)) position 0 0 scale $echelle
+default_border none
+focus_follows_mouse no
+FIN
+cat >"$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" <<FIN
+[screencast]
+chooser_type=none
+output_name=HEADLESS-1
+max_fps=60
+FIN
+
+unset DISPLAY WAYLAND_DISPLAY SWAYSOCK
+export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS=1
+export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway GDK_BACKEND=wayland
+export NO_AT_BRIDGE=0 GTK_A11Y=atspi
+
+set +e
+# The bus daemon's activation chatter goes to the journal; the command keeps our stderr (fd 3).
+exec 3>&2
+dbus-run-session -- bash -c '
+  set -u
+  exec 2>&3 3>&-
+  journal=$XDG_RUNTIME_DIR/journal
+  mkdir -p "$journal"
+  enfants=()
+  attendre() {  # attendre SECONDES COMMANDE...: until the command succeeds
+    local fin=$((SECONDS + $1)); shift
+    until "$@" >/dev/null 2>&1; do
+      [ $SECONDS -ge $fin ] && return 1
+      sleep 0.05
+    done
+  }
+  finir() { for p in "${enfants[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; }
+  trap finir EXIT
+
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >"$journal/atspi" 2>&1 & enfants+=($!)
+  pipewire >"$journal/pipewire" 2>&1 & enfants+=($!)
+  attendre 5 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { echo "bureau_wayland: PipeWire ne démarre pas" >&2; cat "$journal/pipewire" >&2; exit 97; }
+  wireplumber >"$journal/wireplumber" 2>&1 & enfants+=($!)
+  sway -c "$XDG_CONFIG_HOME/sway/config" >"$journal/sway" 2>&1 & enfants+=($!)
+  sway_pid=$!
+  socket=""
+  pret() { socket=$(cd "$XDG_RUNTIME_DIR" && ls wayland-[0-9] 2>/dev/null | head -1); [ -n "$socket" ] && ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock >/dev/null 2>&1; }
+  attendre 10 pret || { echo "bureau_wayland: sway ne démarre pas" >&2; cat "$journal/sway" >&2; exit 97; }
+  export WAYLAND_DISPLAY=$socket
+  export SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -1)
+  dbus-update-activation-environment WAYLAND_DISPLAY SWAYSOCK XDG_CURRENT_DESKTOP XDG_SESSION_TYPE XDG_RUNTIME_DIR >/dev/null 2>&1
+  /usr/libexec/xdg-desktop-portal-wlr -c "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" >"$journal/xdpw" 2>&1 & enfants+=($!)
+  attendre 5 gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method org.freedesktop.DBus.GetNameOwner org.freedesktop.impl.portal.desktop.wlr \
+    || { echo "bureau_wayland: xdg-desktop-portal-wlr ne démarre pas" >&2; cat "$journal/xdpw" >&2; exit 97; }
+  /usr/libexec/xdg-desktop-portal -r >"$journal/portail" 2>&1 & enfants+=($!)
+  # Asking the name owner does not start a second portal through D-Bus activation.
+  attendre 5 gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method org.freedesktop.DBus.GetNameOwner org.freedesktop.portal.Desktop \
+    || { echo "bureau_wayland: xdg-desktop-portal ne répond pas" >&2; cat "$journal/portail" >&2; exit 97; }
+  attendre 5 gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress
+  gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled "<true>" >/dev/null 2>&1
+  # The output is ready once sway lists it with its mode.
+  attendre 5 bash -c "swaymsg -t get_outputs | grep -q HEADLESS-1"
+  "$@"; rc=$?
+  [ -n "${VIMBA_WL_JOURNAL:-}" ] && tail -n 40 "$journal"/* >&2
+  exit $rc
+' bash "$@" 2>"$racine/dbus.log"
+rc=$?
+exit $rc
