@@ -1,0 +1,123 @@
+#include "agent/wayland/sway.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "agent/descripteur.h"
+
+namespace vimba::wayland {
+
+namespace {
+
+constexpr char kMagie[] = {'i', '3', '-', 'i', 'p', 'c'};
+constexpr int kDelaiMs = 1000;
+constexpr std::uint32_t kReponseMax = 64u << 20;
+
+// Whole buffer or nothing, within the deadline; sway never sends partial messages on purpose.
+bool transferer(int fd, char* p, std::size_t n, bool ecrire, std::chrono::steady_clock::time_point fin) {
+    while (n > 0) {
+        auto reste = std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
+        if (reste.count() <= 0) return false;
+        pollfd pf{fd, static_cast<short>(ecrire ? POLLOUT : POLLIN), 0};
+        if (::poll(&pf, 1, static_cast<int>(reste.count())) <= 0) continue;
+        ssize_t k = ecrire ? ::send(fd, p, n, MSG_NOSIGNAL) : ::recv(fd, p, n, 0);
+        if (k <= 0) return false;
+        p += k;
+        n -= static_cast<std::size_t>(k);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> demanderSway(std::uint32_t type, const std::string& charge) {
+    const char* chemin = std::getenv("SWAYSOCK");
+    if (!chemin || !*chemin) return std::nullopt;
+    sockaddr_un adresse{};
+    adresse.sun_family = AF_UNIX;
+    if (std::strlen(chemin) >= sizeof adresse.sun_path) return std::nullopt;
+    std::strcpy(adresse.sun_path, chemin);
+    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.fd < 0 || ::connect(fd.fd, reinterpret_cast<sockaddr*>(&adresse), sizeof adresse) != 0)
+        return std::nullopt;
+
+    auto fin = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDelaiMs);
+    std::string message(kMagie, sizeof kMagie);
+    std::uint32_t entete[2] = {static_cast<std::uint32_t>(charge.size()), type};
+    message.append(reinterpret_cast<const char*>(entete), sizeof entete);
+    message += charge;
+    if (!transferer(fd.fd, message.data(), message.size(), true, fin)) return std::nullopt;
+
+    char recu[sizeof kMagie + 8];
+    if (!transferer(fd.fd, recu, sizeof recu, false, fin) || std::memcmp(recu, kMagie, sizeof kMagie) != 0)
+        return std::nullopt;
+    std::uint32_t taille, typeRecu;
+    std::memcpy(&taille, recu + sizeof kMagie, 4);
+    std::memcpy(&typeRecu, recu + sizeof kMagie + 4, 4);
+    if (typeRecu != type || taille > kReponseMax) return std::nullopt;
+    std::string reponse(taille, '\0');
+    if (!transferer(fd.fd, reponse.data(), taille, false, fin)) return std::nullopt;
+    return reponse;
+}
+
+namespace {
+
+const nlohmann::json* chercherFocalise(const nlohmann::json& n) {
+    if (n.value("focused", false) && (n.contains("pid") || n.contains("app_id"))) return &n;
+    for (const char* cle : {"nodes", "floating_nodes"}) {
+        auto it = n.find(cle);
+        if (it == n.end() || !it->is_array()) continue;
+        for (const auto& enfant : *it)
+            if (auto* f = chercherFocalise(enfant)) return f;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre) {
+    auto json = nlohmann::json::parse(arbre, nullptr, false);
+    if (json.is_discarded()) return std::nullopt;
+    const auto* n = chercherFocalise(json);
+    if (!n) return std::nullopt;
+    try {
+        FenetreSway f;
+        f.pid = n->value("pid", 0);
+        f.id = n->value("id", std::uint64_t{0});
+        if (auto a = n->find("app_id"); a != n->end() && a->is_string()) f.appId = *a;
+        if (f.appId.empty())
+            if (auto p = n->find("window_properties"); p != n->end() && p->is_object())
+                f.appId = p->value("class", std::string());
+        if (auto t = n->find("name"); t != n->end() && t->is_string()) f.titre = *t;
+        // rect is the container with its decorations; window_rect is the content inside it.
+        const auto& r = n->at("rect");
+        f.x = r.value("x", 0);
+        f.y = r.value("y", 0);
+        f.largeur = r.value("width", 0);
+        f.hauteur = r.value("height", 0);
+        if (auto w = n->find("window_rect"); w != n->end() && w->is_object()) {
+            f.x += w->value("x", 0);
+            f.y += w->value("y", 0);
+            f.largeur = w->value("width", f.largeur);
+            f.hauteur = w->value("height", f.hauteur);
+        }
+        return f;
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<FenetreSway> fenetreFocaliseeSway() {
+    auto arbre = demanderSway(kSwayArbre);
+    if (!arbre) return std::nullopt;
+    return fenetreFocaliseeDe(*arbre);
+}
+
+}  // namespace vimba::wayland

@@ -1,0 +1,28 @@
+#pragma once
+// sway's own view of the desktop through its IPC socket ($SWAYSOCK): the outputs, the
+// window tree. One short-lived connection per question, so any thread may ask.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vimba::wayland {
+
+// The message types we use.
+inline constexpr std::uint32_t kSwayArbre = 4;    // GET_TREE
+inline constexpr std::uint32_t kSwaySorties = 3;  // GET_OUTPUTS
+
+// The JSON reply to one message, or none without sway or when it does not answer in time.
+std::optional<std::string> demanderSway(std::uint32_t type, const std::string& charge = {});
+
+// The focused window in sway's tree.
+struct FenetreSway {
+    int pid = 0;
+    std::string appId;    // app_id for native clients, else the X11 class (Xwayland)
+    std::string titre;
+    int x = 0, y = 0, largeur = 0, hauteur = 0;  // the content's place, logical pixels
+    std::uint64_t id = 0;  // sway's container id
+};
+std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre);
+std::optional<FenetreSway> fenetreFocaliseeSway();
+
+}  // namespace vimba::wayland
