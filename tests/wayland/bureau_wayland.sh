@@ -51,6 +51,7 @@ exec 3>&2
 dbus-run-session -- bash -c '
   set -u
   exec 2>&3 3>&-
+  ici=$1; shift
   journal=$XDG_RUNTIME_DIR/journal
   mkdir -p "$journal"
   enfants=()
@@ -76,7 +77,11 @@ dbus-run-session -- bash -c '
   export WAYLAND_DISPLAY=$socket
   export SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -1)
   dbus-update-activation-environment WAYLAND_DISPLAY SWAYSOCK XDG_CURRENT_DESKTOP XDG_SESSION_TYPE XDG_RUNTIME_DIR >/dev/null 2>&1
-  /usr/libexec/xdg-desktop-portal-wlr -c "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" >"$journal/xdpw" 2>&1 & enfants+=($!)
+  # No GPU here: the portal back end reaches sway through a relay announcing screen copies
+  # it can take in shared memory (see relais_capture.py).
+  python3 "$ici/relais_capture.py" "$XDG_RUNTIME_DIR/wayland-relais" "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" >"$journal/relais" 2>&1 & enfants+=($!)
+  attendre 5 test -S "$XDG_RUNTIME_DIR/wayland-relais"
+  WAYLAND_DISPLAY=wayland-relais /usr/libexec/xdg-desktop-portal-wlr ${VIMBA_WL_JOURNAL:+-l TRACE} -c "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" >"$journal/xdpw" 2>&1 & enfants+=($!)
   attendre 5 gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method org.freedesktop.DBus.GetNameOwner org.freedesktop.impl.portal.desktop.wlr \
     || { echo "bureau_wayland: xdg-desktop-portal-wlr ne démarre pas" >&2; cat "$journal/xdpw" >&2; exit 97; }
   /usr/libexec/xdg-desktop-portal -r >"$journal/portail" 2>&1 & enfants+=($!)
@@ -90,6 +95,6 @@ dbus-run-session -- bash -c '
   "$@"; rc=$?
   [ -n "${VIMBA_WL_JOURNAL:-}" ] && tail -n 40 "$journal"/* >&2
   exit $rc
-' bash "$@" 2>"$racine/dbus.log"
+' bash "$ici" "$@" 2>"$racine/dbus.log"
 rc=$?
 exit $rc
