@@ -9,12 +9,14 @@
 #include <cmath>
 #include <thread>
 
+#include "agent/bureau.h"
 #include "agent/fabrique.h"
 #include "agent/linux/cles_pretees.h"
 #include "agent/linux/devant.h"
 #include "agent/linux/ecran_x11.h"
 #include "agent/linux/piege_x11.h"
 #include "agent/linux/touches.h"
+#include "agent/wayland/saisie_wayland.h"
 
 namespace vimba::x11 {
 
@@ -187,5 +189,9 @@ bool SaisieX11::frapper(const std::string& mot) {
 }  // namespace vimba::x11
 
 namespace vimba {
-std::unique_ptr<Saisie> creerSaisie() { return std::make_unique<x11::SaisieX11>(); }
+std::unique_ptr<Saisie> creerSaisie() {
+    if (bureauCourant().affichage == Affichage::Wayland)
+        if (auto s = wayland::creerSaisieWayland()) return s;
+    return std::make_unique<x11::SaisieX11>();
+}
 }  // namespace vimba
