@@ -20,7 +20,8 @@ add_library(vimba_clavier_xkb STATIC clavier_xkb.cpp)
 target_include_directories(vimba_clavier_xkb PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vimba_clavier_xkb PUBLIC PkgConfig::XKBCOMMON)
 
-add_library(vimba_saisie_wayland STATIC saisie_wlroots.cpp saisie_wayland.cpp ${vimba_saisie_c})
+add_library(vimba_saisie_wayland STATIC rythme.cpp saisie_wlroots.cpp saisie_portail.cpp saisie_wayland.cpp
+  ${vimba_saisie_c})
 target_include_directories(vimba_saisie_wayland PUBLIC ${PROJECT_SOURCE_DIR} PRIVATE ${vimba_saisie_gen})
-target_link_libraries(vimba_saisie_wayland PUBLIC vimba_clavier_xkb vimba_wl_sortie vimba_x11 vimba_bureau
+target_link_libraries(vimba_saisie_wayland PUBLIC vimba_clavier_xkb vimba_wl_sortie vimba_wl_portail vimba_x11 vimba_bureau
   PkgConfig::WAYLAND PkgConfig::GLIB)

@@ -1,7 +1,6 @@
 #include "agent/wayland/saisie_wlroots.h"
 
 #include <X11/keysym.h>
-#include <glib.h>
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,10 +10,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <unordered_set>
 
 #include "agent/linux/touches.h"
+#include "agent/wayland/rythme.h"
 #include "agent/wayland/sortie.h"
 #include "agent/wayland/sway.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -24,34 +23,8 @@ namespace vimba::wayland {
 
 namespace {
 
-// The same pauses as on X11: applications see the same rhythm whatever the display.
-constexpr std::chrono::milliseconds apresDeplacement{40};
-constexpr std::chrono::milliseconds enfoncementBouton{50};
-constexpr std::chrono::milliseconds apresClicDouble{40};
-constexpr std::chrono::milliseconds apresCaractere{12};
-constexpr std::chrono::milliseconds enfoncementTouche{40};
-constexpr std::chrono::milliseconds entreAvis{100};
-constexpr std::chrono::milliseconds apresSautFocus{50};
 // One wheel click, in the units wl_pointer.axis carries (what libinput gives a mouse wheel).
 constexpr double valeurCran = 15.0;
-
-void pause(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
-
-std::vector<char32_t> scalaires(const std::string& s) {
-    std::vector<char32_t> r;
-    const char* p = s.data();
-    const char* const fin = p + s.size();
-    while (p < fin) {
-        const gunichar c = g_utf8_get_char_validated(p, fin - p);
-        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
-            ++p;
-            continue;
-        }
-        r.push_back(c);
-        p = g_utf8_next_char(p);
-    }
-    return r;
-}
 
 // The outputs as the compositor lays them out, from sway when it answers.
 std::vector<Sortie> sortiesDuBureau() {
@@ -211,14 +184,14 @@ void SaisieWlroots::charger(const std::vector<std::uint32_t>& symboles, std::siz
 void SaisieWlroots::cliquer(double x, double y, bool double_, bool droit) {
     deplacer(x, y);
     allerRetour();
-    pause(apresDeplacement);
+    pause(kApresDeplacement);
     // The client counts the clicks: two presses close in time and place are a double click.
     const std::uint32_t code = droit ? BTN_RIGHT : BTN_LEFT;
     for (int n = 0; n < (double_ ? 2 : 1); ++n) {
         bouton(code, true);
-        pause(enfoncementBouton);
+        pause(kEnfoncementBouton);
         bouton(code, false);
-        if (double_) pause(apresClicDouble);
+        if (double_) pause(kApresClicDouble);
     }
     allerRetour();
 }
@@ -233,7 +206,7 @@ void SaisieWlroots::defiler(double x, double y, std::int32_t lignes) {
     if (!vivante()) return;
     // Positive is up, toward negative values on the vertical axis.
     const int sens = lignes > 0 ? -1 : 1;
-    const std::int64_t crans = std::min<std::int64_t>(std::abs(static_cast<std::int64_t>(lignes)), cransMaximum);
+    const std::int64_t crans = std::min<std::int64_t>(std::abs(static_cast<std::int64_t>(lignes)), kCransMaximum);
     for (std::int64_t i = 0; i < crans; ++i) {
         zwlr_virtual_pointer_v1_axis_source(pointeur_, WL_POINTER_AXIS_SOURCE_WHEEL);
         zwlr_virtual_pointer_v1_axis_discrete(pointeur_, maintenant(), WL_POINTER_AXIS_VERTICAL_SCROLL,
@@ -246,36 +219,18 @@ void SaisieWlroots::defiler(double x, double y, std::int32_t lignes) {
 
 void SaisieWlroots::ecrire(const std::string& texte, const std::function<bool()>& avant) {
     if (!vivante()) return;
-    std::vector<std::uint32_t> symboles;
-    for (char32_t c : scalaires(texte))
-        symboles.push_back(c == U'\n' ? XK_Return : c == U'\t' ? XK_Tab : static_cast<std::uint32_t>(x11::keysymDe(c)));
-    const std::size_t n = symboles.size();
-    auto dernierAvis = std::chrono::steady_clock::now();
-    bool apresSaut = false;
-    std::uint64_t devant = devant_();
-    for (std::size_t i = 0; i < n; ++i) {
-        const bool saut = symboles[i] == XK_Return || symboles[i] == XK_Tab;
-        if (apresSaut) {
-            // The focus may have moved: let the application take the key before its focus
-            // is asked about.
-            allerRetour();
-            pause(apresSautFocus);
-        }
-        const std::uint64_t fenetre = devant_();
-        if (saut || apresSaut || fenetre != devant || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
-            if (!avant()) return allerRetour();
-            dernierAvis = std::chrono::steady_clock::now();
-            devant = fenetre;
-        }
-        apresSaut = saut;
-        // A character the keymap lacks brings a new one with the text's next characters.
-        if (symboles[i] != 0 && carte_.code(symboles[i]) == 0) charger(symboles, i);
-        const std::uint32_t code = carte_.code(symboles[i]);
-        cle(code, true);
-        cle(code, false);
-        pause(apresCaractere);
-    }
-    allerRetour();
+    const std::vector<std::uint32_t> symboles = symbolesDuTexte(texte);
+    std::size_t i = 0;
+    ecrireAvecAvis(symboles, avant,
+                   {devant_, [this] { allerRetour(); },
+                    [&](std::uint32_t s) {
+                        // A character the keymap lacks brings a new one with the text's next characters.
+                        if (s != 0 && carte_.code(s) == 0) charger(symboles, i);
+                        const std::uint32_t code = carte_.code(s);
+                        cle(code, true);
+                        cle(code, false);
+                        ++i;
+                    }});
 }
 
 bool SaisieWlroots::frapper(const std::string& mot) {
@@ -296,7 +251,7 @@ bool SaisieWlroots::frapper(const std::string& mot) {
     }
     const std::uint32_t code = carte_.code(static_cast<std::uint32_t>(combinaison->touche));
     cle(code, true);
-    pause(enfoncementTouche);
+    pause(kEnfoncementTouche);
     cle(code, false);
     for (auto m = mods.rbegin(); m != mods.rend(); ++m) {
         cle(m->first, false);

@@ -36,8 +36,6 @@ public:
     void ecrire(const std::string& texte, const std::function<bool()>& avant) override;
     bool frapper(const std::string& combinaison) override;
 
-    static constexpr std::int64_t cransMaximum = 1000;
-
 private:
     explicit SaisieWlroots(std::function<std::uint64_t()> devant);
     bool vivante() const;
