@@ -14,14 +14,21 @@
 int main(int argc, char** argv) {
     // --dossier only lets tests run the agent beside another one; the product folder is fixed.
     const char* dossier = nullptr;
+    // --autoriser asks the permissions at start, as the application's « autorise » does.
+    bool autoriser = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--dossier") == 0 && i + 1 < argc) {
             dossier = argv[++i];
+        } else if (std::strcmp(argv[i], "--autoriser") == 0) {
+            autoriser = true;
         } else {
-            std::fprintf(stderr, "usage: vimba-agent [--dossier DOSSIER]\n");
+            std::fprintf(stderr, "usage: vimba-agent [--dossier DOSSIER] [--autoriser]\n");
             return 2;
         }
     }
+    // The agent shows nothing to read: without GTK's accessibility bridge it is not one more
+    // application on the bus, and its idle loop has one connection less to look at each tick.
+    g_setenv("NO_AT_BRIDGE", "1", TRUE);
     if (!gtk_init_check(&argc, &argv)) {
         std::fprintf(stderr, "vimba-agent : aucun affichage X (DISPLAY) n’est joignable\n");
         return 1;
@@ -47,6 +54,7 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGINT, surSignal, &arret);
     g_unix_signal_add(SIGTERM, surSignal, &arret);
     a.demarrer();
+    if (autoriser) a.demanderAutorisations();
     g_main_loop_run(boucle);
     a.stopper();
     // Let the posted marker erase run before leaving.

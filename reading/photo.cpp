@@ -13,7 +13,9 @@
 #include <cstdio>
 
 #include "agent/dossier.h"
+#include "agent/bureau.h"
 #include "agent/fabrique.h"
+#include "reading/linux/ecran_wayland.h"
 
 namespace vimba::photo {
 
@@ -216,6 +218,7 @@ std::string Photographe::capturerParOutils() {
 
 namespace vimba {
 std::unique_ptr<Photographe> creerPhotographe(const std::string& dossier) {
-    return std::make_unique<photo::Photographe>(dossier, photo::ecranX11(), photo::outilsDuSysteme());
+    auto ecran = bureauCourant().affichage == Affichage::Wayland ? photo::ecranWayland() : photo::ecranX11();
+    return std::make_unique<photo::Photographe>(dossier, std::move(ecran), photo::outilsDuSysteme());
 }
 }  // namespace vimba

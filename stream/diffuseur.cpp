@@ -16,6 +16,8 @@
 #include "agent/dossier.h"
 #include "agent/fabrique.h"
 #include "agent/linux/ecran_x11.h"
+#include "agent/bureau.h"
+#include "stream/capteur_wayland.h"
 #include "stream/capteur_x11.h"
 #include "stream/format.h"
 #include "stream/masque.h"
@@ -420,6 +422,8 @@ double Diffuseur::msCapture() const {
 
 namespace vimba {
 std::unique_ptr<Diffusion> creerDiffuseur() {
+    if (bureauCourant().affichage == Affichage::Wayland)
+        return std::make_unique<flux::Diffuseur>(flux::creerCapteurWayland, flux::saisieWayland());
     return std::make_unique<flux::Diffuseur>(flux::creerCapteurX11, flux::saisieX11());
 }
 }  // namespace vimba

@@ -5,7 +5,9 @@
 #include <X11/extensions/XTest.h>
 #include <gio/gio.h>
 
+#include "agent/bureau.h"
 #include "agent/fabrique.h"
+#include "agent/wayland/permissions_wayland.h"
 
 namespace vimba {
 
@@ -94,6 +96,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Permissions> creerPermissions() { return std::make_unique<PermissionsX11>(); }
+std::unique_ptr<Permissions> creerPermissions() {
+    if (bureauCourant().affichage == Affichage::Wayland) return wayland::creerPermissionsWayland();
+    return std::make_unique<PermissionsX11>();
+}
 
 }  // namespace vimba

@@ -130,7 +130,7 @@ struct Portail::Etat {
             if (c) g_variant_unref(c);
             return std::nullopt;
         }
-        if (g_getenv("VIMBA_PORTAIL_JOURNAL")) g_printerr("portail: %s: réponse %u%s\n", methode, attente.code, attente.finie ? "" : " (délai)");
+        if (g_getenv("VIMBA_PORTAIL_JOURNAL")) g_printerr("portail: %s: code %u%s\n", methode, attente.code, attente.finie ? "" : " (sans reponse)");
         if (attente.code != 0) {
             if (attente.resultats) g_variant_unref(attente.resultats);
             return std::nullopt;
