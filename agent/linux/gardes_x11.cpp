@@ -3,8 +3,10 @@
 #include <atspi/atspi.h>
 #include <unistd.h>
 
+#include "agent/bureau.h"
 #include "agent/fabrique.h"
 #include "agent/linux/devant.h"
+#include "agent/wayland/fabrique_wayland.h"
 
 namespace vimba::x11 {
 
@@ -114,5 +116,8 @@ bool GardesX11::champSecurise() {
 }  // namespace vimba::x11
 
 namespace vimba {
-std::unique_ptr<Gardes> creerGardes() { return std::make_unique<x11::GardesX11>(); }
+std::unique_ptr<Gardes> creerGardes() {
+    if (bureauCourant().affichage == Affichage::Wayland) return wayland::creerGardesWayland();
+    return std::make_unique<x11::GardesX11>();
+}
 }  // namespace vimba

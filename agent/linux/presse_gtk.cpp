@@ -1,7 +1,9 @@
 // The CLIPBOARD selection through GTK; what the agent sets stays served while it runs.
 #include <gtk/gtk.h>
 
+#include "agent/bureau.h"
 #include "agent/fabrique.h"
+#include "agent/wayland/fabrique_wayland.h"
 
 namespace vimba {
 
@@ -26,6 +28,9 @@ public:
 };
 }  // namespace
 
-std::unique_ptr<PressePapiers> creerPressePapiers() { return std::make_unique<PressePapiersGtk>(); }
+std::unique_ptr<PressePapiers> creerPressePapiers() {
+    if (bureauCourant().affichage == Affichage::Wayland) return wayland::creerPresseWayland();
+    return std::make_unique<PressePapiersGtk>();
+}
 
 }  // namespace vimba

@@ -14,3 +14,13 @@ find_package(nlohmann_json 3 REQUIRED)
 add_library(vimba_wl_sortie STATIC sortie.cpp sway.cpp ${vimba_devant_gen}/xdg-output-unstable-v1.c)
 target_include_directories(vimba_wl_sortie PUBLIC ${PROJECT_SOURCE_DIR} PRIVATE ${vimba_devant_gen})
 target_link_libraries(vimba_wl_sortie PUBLIC PkgConfig::WAYLAND PRIVATE nlohmann_json::nlohmann_json)
+
+# The agent's services on Wayland: guards, clipboard, reader (agent/wayland/fabrique_wayland.h).
+# It calls the X11 adapters' display-independent AT-SPI helpers (in vimba_systeme, which
+# links it back: a cycle of static libraries CMake repeats on the link line).
+pkg_check_modules(GIO_UNIX REQUIRED IMPORTED_TARGET gio-unix-2.0)
+add_library(vimba_wl_devant STATIC gardes_wayland.cpp presse_wayland.cpp lecture_wayland.cpp)
+target_link_libraries(vimba_wl_devant PUBLIC vimba_wl_sortie vimba_x11 vimba_lecture PkgConfig::ATSPI
+  PkgConfig::GIO_UNIX PRIVATE vimba_systeme)
+# The reader's factory (reading/) hands over to lecture_wayland.cpp on Wayland.
+target_link_libraries(vimba_lecture PUBLIC vimba_wl_devant)

@@ -69,40 +69,25 @@ std::optional<std::string> demanderSway(std::uint32_t type, const std::string& c
 
 namespace {
 
-const nlohmann::json* chercherFocalise(const nlohmann::json& n) {
-    if (n.value("focused", false) && (n.contains("pid") || n.contains("app_id"))) return &n;
-    for (const char* cle : {"nodes", "floating_nodes"}) {
-        auto it = n.find(cle);
-        if (it == n.end() || !it->is_array()) continue;
-        for (const auto& enfant : *it)
-            if (auto* f = chercherFocalise(enfant)) return f;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
-std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre) {
-    auto json = nlohmann::json::parse(arbre, nullptr, false);
-    if (json.is_discarded()) return std::nullopt;
-    const auto* n = chercherFocalise(json);
-    if (!n) return std::nullopt;
+std::optional<FenetreSway> fenetreDe(const nlohmann::json& n) {
     try {
         FenetreSway f;
-        f.pid = n->value("pid", 0);
-        f.id = n->value("id", std::uint64_t{0});
-        if (auto a = n->find("app_id"); a != n->end() && a->is_string()) f.appId = *a;
+        f.pid = n.value("pid", 0);
+        f.id = n.value("id", std::uint64_t{0});
+        f.focalisee = n.value("focused", false);
+        f.xwayland = n.value("shell", std::string()) == "xwayland";
+        if (auto a = n.find("app_id"); a != n.end() && a->is_string()) f.appId = *a;
         if (f.appId.empty())
-            if (auto p = n->find("window_properties"); p != n->end() && p->is_object())
+            if (auto p = n.find("window_properties"); p != n.end() && p->is_object())
                 f.appId = p->value("class", std::string());
-        if (auto t = n->find("name"); t != n->end() && t->is_string()) f.titre = *t;
+        if (auto t = n.find("name"); t != n.end() && t->is_string()) f.titre = *t;
         // rect is the container with its decorations; window_rect is the content inside it.
-        const auto& r = n->at("rect");
+        const auto& r = n.at("rect");
         f.x = r.value("x", 0);
         f.y = r.value("y", 0);
         f.largeur = r.value("width", 0);
         f.hauteur = r.value("height", 0);
-        if (auto w = n->find("window_rect"); w != n->end() && w->is_object()) {
+        if (auto w = n.find("window_rect"); w != n.end() && w->is_object()) {
             f.x += w->value("x", 0);
             f.y += w->value("y", 0);
             f.largeur = w->value("width", f.largeur);
@@ -112,6 +97,31 @@ std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre) {
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
     }
+}
+
+void parcourir(const nlohmann::json& n, std::vector<FenetreSway>& fenetres, int profondeur) {
+    if (!n.is_object() || profondeur > 64) return;
+    // A view has a pid; workspaces and split containers do not.
+    if (n.contains("pid"))
+        if (auto f = fenetreDe(n)) fenetres.push_back(std::move(*f));
+    for (const char* cle : {"nodes", "floating_nodes"})
+        if (auto it = n.find(cle); it != n.end() && it->is_array())
+            for (const auto& enfant : *it) parcourir(enfant, fenetres, profondeur + 1);
+}
+
+}  // namespace
+
+std::vector<FenetreSway> fenetresDe(const std::string& arbre) {
+    std::vector<FenetreSway> fenetres;
+    auto json = nlohmann::json::parse(arbre, nullptr, false);
+    if (!json.is_discarded()) parcourir(json, fenetres, 0);
+    return fenetres;
+}
+
+std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre) {
+    for (auto& f : fenetresDe(arbre))
+        if (f.focalisee) return f;
+    return std::nullopt;
 }
 
 std::optional<FenetreSway> fenetreFocaliseeSway() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vimba::wayland {
 
@@ -14,14 +15,18 @@ inline constexpr std::uint32_t kSwaySorties = 3;  // GET_OUTPUTS
 // The JSON reply to one message, or none without sway or when it does not answer in time.
 std::optional<std::string> demanderSway(std::uint32_t type, const std::string& charge = {});
 
-// The focused window in sway's tree.
+// One window in sway's tree.
 struct FenetreSway {
     int pid = 0;
     std::string appId;    // app_id for native clients, else the X11 class (Xwayland)
     std::string titre;
     int x = 0, y = 0, largeur = 0, hauteur = 0;  // the content's place, logical pixels
     std::uint64_t id = 0;  // sway's container id
+    bool focalisee = false;
+    bool xwayland = false;  // an X11 client: it knows its place, in the layout's coordinates
 };
+// Every window of a GET_TREE reply, hidden workspaces' too.
+std::vector<FenetreSway> fenetresDe(const std::string& arbre);
 std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre);
 std::optional<FenetreSway> fenetreFocaliseeSway();
 

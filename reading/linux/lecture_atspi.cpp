@@ -1,8 +1,10 @@
 // The accessibility reader on Linux: the front application's AT-SPI tree. Main thread.
 #include <unistd.h>
 
+#include "agent/bureau.h"
 #include "agent/fabrique.h"
 #include "agent/linux/devant.h"
+#include "agent/wayland/fabrique_wayland.h"
 #include "reading/linux/arbre_atspi.h"
 
 namespace vimba {
@@ -32,6 +34,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Lecture> creerLecture() { return std::make_unique<LectureAtspi>(); }
+std::unique_ptr<Lecture> creerLecture() {
+    if (bureauCourant().affichage == Affichage::Wayland) return wayland::creerLectureWayland();
+    return std::make_unique<LectureAtspi>();
+}
 
 }  // namespace vimba
