@@ -1,5 +1,6 @@
 #include "marker/marqueur.h"
 
+#include "agent/bureau.h"
 #include "agent/fabrique.h"
 
 namespace vimba {
@@ -78,7 +79,11 @@ void Marqueur::effacer() {
 }
 
 std::unique_ptr<Marquage> creerMarqueur() {
-    return std::make_unique<Marqueur>(creerFenetreX11(), creerMinuterieGLib());
+    const Bureau& b = bureauCourant();
+    auto fenetre = b.affichage == Affichage::X11        ? creerFenetreX11()
+                   : b.compositeur == Compositeur::Gnome ? creerFenetreXwayland()
+                                                         : creerFenetreCouche();
+    return std::make_unique<Marqueur>(std::move(fenetre), creerMinuterieGLib());
 }
 
 }  // namespace vimba

@@ -63,6 +63,10 @@ private:
 
 // The X11 pieces, defined in marker/linux.
 std::unique_ptr<FenetreMarqueur> creerFenetreX11();
+// On GNOME's Wayland: the X11 overlay through Xwayland, which mutter keeps above (marker/linux).
+std::unique_ptr<FenetreMarqueur> creerFenetreXwayland();
+// On wlroots and KDE: a layer-shell overlay surface (marker/wayland).
+std::unique_ptr<FenetreMarqueur> creerFenetreCouche();
 std::unique_ptr<Minuterie> creerMinuterieGLib();
 
 }  // namespace vimba

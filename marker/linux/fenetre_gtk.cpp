@@ -25,13 +25,15 @@ struct Region {
 
 class FenetreGtk final : public FenetreMarqueur {
 public:
+    // On an X display of its own when given one (Xwayland under a Wayland session).
+    explicit FenetreGtk(GdkDisplay* affichage = nullptr) : affichage_(affichage) {}
     ~FenetreGtk() override {
-        if (ecoute_) g_signal_handler_disconnect(gdk_screen_get_default(), ecoute_);
+        if (ecoute_) g_signal_handler_disconnect(ecranGdk(), ecoute_);
         if (fenetre_) gtk_widget_destroy(fenetre_);
     }
 
     std::optional<Zone> ecran() override {
-        GdkDisplay* d = gdk_display_get_default();
+        GdkDisplay* d = affichage_ ? affichage_ : gdk_display_get_default();
         if (!d || !GDK_IS_X11_DISPLAY(d)) return std::nullopt;
         auto m = x11::moniteurPrincipal(GDK_DISPLAY_XDISPLAY(d));
         if (m.largeur <= 0 || m.hauteur <= 0) return std::nullopt;
@@ -74,6 +76,10 @@ public:
     }
 
 private:
+    GdkScreen* ecranGdk() const {
+        return affichage_ ? gdk_display_get_default_screen(affichage_) : gdk_screen_get_default();
+    }
+
     // GTK resets the input shape of its windows as it sees fit; set it empty on the X window
     // itself each time the overlay is shown, so the pointer always goes to the windows below.
     static void laisserPasser(GdkWindow* g) {
@@ -99,6 +105,7 @@ private:
 
     void creer() {
         fenetre_ = gtk_window_new(GTK_WINDOW_POPUP);
+        gtk_window_set_screen(GTK_WINDOW(fenetre_), ecranGdk());
         gtk_widget_set_app_paintable(fenetre_, TRUE);
         gtk_window_set_keep_above(GTK_WINDOW(fenetre_), TRUE);
         gtk_window_set_accept_focus(GTK_WINDOW(fenetre_), FALSE);
@@ -110,7 +117,7 @@ private:
                              return gboolean(TRUE);
                          }),
                          this);
-        ecoute_ = g_signal_connect(gdk_screen_get_default(), "composited-changed",
+        ecoute_ = g_signal_connect(ecranGdk(), "composited-changed",
                                    G_CALLBACK(+[](GdkScreen*, gpointer moi) {
                                        static_cast<FenetreGtk*>(moi)->suivreComposition();
                                    }),
@@ -119,7 +126,7 @@ private:
     }
 
     void choisirVisuel() {
-        GdkScreen* ecran = gdk_screen_get_default();
+        GdkScreen* ecran = ecranGdk();
         composite_ = gdk_screen_is_composited(ecran);
         GdkVisual* argb = gdk_screen_get_rgba_visual(ecran);
         gtk_widget_set_visual(fenetre_, composite_ && argb ? argb : gdk_screen_get_system_visual(ecran));
@@ -174,6 +181,7 @@ private:
         if (vue_) vue_->dessiner(cr);
     }
 
+    GdkDisplay* affichage_;
     GtkWidget* fenetre_ = nullptr;
     VueMarqueur* vue_ = nullptr;
     gulong ecoute_ = 0;
@@ -226,6 +234,18 @@ private:
 }  // namespace
 
 std::unique_ptr<FenetreMarqueur> creerFenetreX11() { return std::make_unique<FenetreGtk>(); }
+
+std::unique_ptr<FenetreMarqueur> creerFenetreXwayland() {
+    // The X display the Wayland compositor runs for X11 clients; GDK opens it beside the
+    // Wayland one when the session lets both back ends be used.
+    const char* nom = g_getenv("DISPLAY");
+    GdkDisplay* x = nom && *nom ? gdk_display_open(nom) : nullptr;
+    if (x && !GDK_IS_X11_DISPLAY(x)) {
+        gdk_display_close(x);
+        x = nullptr;
+    }
+    return std::make_unique<FenetreGtk>(x);
+}
 std::unique_ptr<Minuterie> creerMinuterieGLib() { return std::make_unique<MinuterieGLib>(); }
 
 }  // namespace vimba
