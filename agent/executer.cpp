@@ -127,8 +127,9 @@ std::string Agent::executer(std::string_view demandeTexte) {
             if (s_.laisserTourner) s_.laisserTourner();
             if (arrete_) return false;
             if (s_.diffuseur->port() != 0) jugerFlux();
+            signalerActivite();
             if ((sensible = devantSensible())) return false;
-            return !(refuse = s_.gardes->champSecurise());
+            return !(refuse = champRefuse());
         });
         // A focus that left for an unreadable one may be a new window in front: judge it.
         if (refuse && !sensible) sensible = devantSensible();
@@ -256,6 +257,7 @@ std::string Agent::flux(const std::vector<std::string_view>& mots) {
     std::uint16_t port = s_.diffuseur->port();
     for (int i = 0; port == 0 && i < attentesPort && !arrete_; ++i) {
         s_.pause(pauseAttentePortMs);
+        signalerActivite();
         if (s_.laisserTourner) s_.laisserTourner();
         port = s_.diffuseur->port();
     }

@@ -10,9 +10,12 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <gio/gio.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-
+#include <fstream>
 #include <map>
 #include <vector>
 
@@ -157,7 +160,9 @@ std::optional<AppliDevant> appliDevant() {
         a.pid = static_cast<int>(*pid);
     // Our own accessible tree cannot answer while this thread waits for it.
     if (a.pid > 0 && a.pid != getpid()) {
-        if (AtspiAccessible* app = applicationAtspi(a.pid)) {
+        Question q(a.pid);
+        AtspiAccessible* app = q.permise() ? applicationAtspi(a.pid) : nullptr;
+        if (app) {
             if (gchar* n = atspi_accessible_get_name(app, nullptr)) {
                 a.nom = n;
                 g_free(n);
@@ -172,6 +177,72 @@ std::optional<AppliDevant> appliDevant() {
         }
     }
     return a;
+}
+
+namespace {
+using Horloge = std::chrono::steady_clock;
+// libatspi's own bound for a question, also kept in an application's first seconds on the
+// bus (it would otherwise wait 15 s then); a question past half of it marks the process.
+constexpr int attenteAtspiMs = 800;
+constexpr long long silenceMs = 3000;
+
+long long msMaintenant() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Horloge::now().time_since_epoch()).count();
+}
+
+// Processes that left a question unanswered, and until when they are not asked.
+std::map<int, long long>& muettes() {
+    static std::map<int, long long> m;
+    return m;
+}
+
+// A stopped or traced process answers nothing until it is let go.
+bool arrete(int pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string ligne;
+    if (!std::getline(f, ligne)) return false;
+    const auto fin = ligne.rfind(')');
+    return fin != std::string::npos && fin + 2 < ligne.size() && (ligne[fin + 2] == 'T' || ligne[fin + 2] == 't');
+}
+}  // namespace
+
+Question::Question(int pid) : pid_(pid), permise_(true), debut_(msMaintenant()) {
+    auto it = muettes().find(pid);
+    if (it != muettes().end() && it->second > debut_) permise_ = false;
+    if (permise_ && arrete(pid)) permise_ = false;
+    if (permise_) atspi_set_timeout(attenteAtspiMs, 0);
+}
+
+Question::~Question() {
+    if (!permise_) return;
+    const long long fin = msMaintenant();
+    if (fin - debut_ > attenteAtspiMs / 2)
+        muettes()[pid_] = fin + silenceMs;
+    else
+        muettes().erase(pid_);
+}
+
+std::optional<bool> accessibiliteActive() {
+    GError* err = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &err);
+    if (!bus) {
+        g_clear_error(&err);
+        return std::nullopt;
+    }
+    GVariant* r = g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+                                              g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
+                                              G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &err);
+    g_object_unref(bus);
+    if (!r) {
+        g_clear_error(&err);
+        return std::nullopt;
+    }
+    GVariant* v = nullptr;
+    g_variant_get(r, "(v)", &v);
+    const bool actif = g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(v);
+    g_variant_unref(v);
+    g_variant_unref(r);
+    return actif;
 }
 
 namespace {

@@ -44,5 +44,27 @@ std::optional<std::string> titreFenetreDevant();
 bool atspiPret();
 // The AT-SPI application of that process (a new reference the caller unrefs), or null.
 AtspiAccessible* applicationAtspi(int pid);
+// Whether the session has accessibility switched on (org.a11y.Status.IsEnabled); none when
+// the session bus cannot say.
+std::optional<bool> accessibiliteActive();
+
+// The guards' questions to one process over the accessibility bus, bounded: a stopped
+// process is not asked at all, and one that left a question unanswered past the bound is
+// not asked again for a few seconds, so a frozen application costs a request one wait at
+// most. Main thread only.
+class Question {
+public:
+    explicit Question(int pid);
+    ~Question();
+    Question(const Question&) = delete;
+    Question& operator=(const Question&) = delete;
+    // False: do not ask, count it as unanswered.
+    bool permise() const { return permise_; }
+
+private:
+    int pid_;
+    bool permise_;
+    long long debut_;
+};
 
 }  // namespace vimba::x11

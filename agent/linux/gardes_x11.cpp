@@ -97,8 +97,12 @@ std::optional<std::string> GardesX11::titreDevant() { return titreFenetreDevant(
 std::uint64_t GardesX11::cleDevant() { return cleFenetreDevant(); }
 
 bool GardesX11::champSecurise() {
+    // Without accessibility switched on the focus cannot be known, whatever is still on the bus.
+    if (!accessibiliteActive().value_or(false)) return true;
     const auto devant = appliDevant();
     if (!devant || devant->pid <= 0 || devant->pid == getpid()) return true;
+    Question q(devant->pid);
+    if (!q.permise()) return true;
     AtspiAccessible* app = applicationAtspi(devant->pid);
     if (!app) return true;
     AtspiAccessible* focus = objetFocalise(app);

@@ -8,34 +8,11 @@
 #include "agent/bureau.h"
 #include "agent/fabrique.h"
 #include "agent/wayland/permissions_wayland.h"
+#include "agent/linux/devant.h"
 
 namespace vimba {
 
 namespace {
-
-// Reads or writes org.a11y.Status.IsEnabled on the session's accessibility bus launcher.
-std::optional<bool> a11yActive() {
-    GError* err = nullptr;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &err);
-    if (!bus) {
-        g_clear_error(&err);
-        return std::nullopt;
-    }
-    GVariant* r = g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
-                                              g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
-                                              G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &err);
-    g_object_unref(bus);
-    if (!r) {
-        g_clear_error(&err);
-        return std::nullopt;
-    }
-    GVariant* v = nullptr;
-    g_variant_get(r, "(v)", &v);
-    const bool actif = g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(v);
-    g_variant_unref(v);
-    g_variant_unref(r);
-    return actif;
-}
 
 void activerA11y() {
     GError* err = nullptr;
@@ -82,12 +59,12 @@ public:
         if (!affichage_) return false;
         int ev, err, maj, min;
         if (!XTestQueryExtension(affichage_, &ev, &err, &maj, &min)) return false;
-        return a11yActive().value_or(false);
+        return x11::accessibiliteActive().value_or(false);
     }
 
     void demanderAutorisations() override {
         // Nothing to ask for the screen on X11; accessibility is a session switch.
-        if (!a11yActive().value_or(false)) activerA11y();
+        if (!x11::accessibiliteActive().value_or(false)) activerA11y();
     }
 
 private:
