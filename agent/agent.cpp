@@ -1,6 +1,8 @@
 #include "agent/agent.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "agent/dossier.h"
 #include "agent/sensibles.h"
@@ -18,29 +20,70 @@ bool commencePar(std::string_view s, std::string_view p) { return s.substr(0, p.
 bool finitPar(std::string_view s, std::string_view f) { return s.size() >= f.size() && s.substr(s.size() - f.size()) == f; }
 }  // namespace
 
+// Wakes the main loop through a source whose ready time any thread may set.
+class Agent::Tic {
+public:
+    explicit Tic(Agent& agent) : agent_(agent), reveil_(g_source_new(&fonctions, sizeof(GSource))), contexte_(g_main_context_new()) {
+        g_source_set_callback(reveil_, [](gpointer a) -> gboolean {
+            static_cast<Agent*>(a)->tour();
+            return G_SOURCE_CONTINUE;
+        }, &agent, nullptr);
+        g_source_attach(reveil_, nullptr);
+        GSource* t = g_timeout_source_new(periodeMs);
+        g_source_set_callback(t, [](gpointer moi) -> gboolean {
+            auto* tic = static_cast<Tic*>(moi);
+            if (tic->agent_.aFaire()) g_source_set_ready_time(tic->reveil_, 0);
+            return G_SOURCE_CONTINUE;
+        }, this, nullptr);
+        g_source_attach(t, contexte_);
+        g_source_unref(t);
+        fil_ = std::thread([this] {
+            while (!fin_) g_main_context_iteration(contexte_, TRUE);
+        });
+    }
+    ~Tic() {
+        fin_ = true;
+        g_main_context_wakeup(contexte_);
+        fil_.join();
+        g_main_context_unref(contexte_);
+        g_source_destroy(reveil_);
+        g_source_unref(reveil_);
+    }
+
+private:
+    static gboolean lancer(GSource* s, GSourceFunc f, gpointer donnee) {
+        g_source_set_ready_time(s, -1);
+        return f ? f(donnee) : G_SOURCE_CONTINUE;
+    }
+    static inline GSourceFuncs fonctions{nullptr, nullptr, lancer, nullptr, nullptr, nullptr};
+
+    Agent& agent_;
+    GSource* reveil_;
+    GMainContext* contexte_;
+    std::atomic<bool> fin_{false};
+    std::thread fil_;
+};
+
 Agent::Agent(Services services, std::string d)
     : dossier(std::move(d)), interdites(applicationsInterdites()), s_(std::move(services)), veille_(dossier, [this] { tour(); }) {}
 
-Agent::~Agent() {
-    if (minuteur_) g_source_remove(minuteur_);
-}
+Agent::~Agent() = default;
 
 void Agent::demarrer() {
-    if (minuteur_) return;
+    if (tic_) return;
     arrete_ = false;
     // The watch only shortens the wait and lets idle ticks skip the listing; the 12 ms
     // poll stays the rule, so a missed event costs one tick at most.
     veille_.demarrer();
-    minuteur_ = g_timeout_add(periodeMs, [](gpointer moi) -> gboolean {
-        static_cast<Agent*>(moi)->tour();
-        return G_SOURCE_CONTINUE;
-    }, this);
+    tic_ = std::make_unique<Tic>(*this);
 }
+
+bool Agent::aFaire() const { return !veille_.peutDormir() || s_.diffuseur->port() != 0; }
 
 void Agent::tour() {
     surveillerFlux();
     if (enCours_) return;
-    if (minuteur_ && !veille_.aChange()) return;
+    if (tic_ && !veille_.aChange()) return;
     veille_.marquerPropre();
     // A folder not as the session makes it is not served at all; a change of its mode
     // or owner wakes the watch again.
@@ -76,14 +119,31 @@ void Agent::tour() {
         }
         enCours_ = true;
         d->supprimer(nom);
-        dernierGeste_ = std::chrono::steady_clock::now();
+        dernierGeste_ = derniereActivite_ = std::chrono::steady_clock::now();
+        d->ecrireAtomique(marqueEnCours, "");
         const std::string reponse = executer(texte);
         // Stopped meanwhile (from inside the request): the folder is cleared, leave it so.
-        if (!arrete_) d->ecrireAtomique(prefixeReponse + nom.substr(prefixeDemande.size()), reponse);
+        if (!arrete_) {
+            const std::string id = nom.substr(prefixeDemande.size());
+            // Asked again after writing: the client may give up between the two.
+            if (!d->existe(prefixeAbandon + id)) d->ecrireAtomique(prefixeReponse + id, reponse);
+            if (d->existe(prefixeAbandon + id)) {
+                d->supprimer(prefixeReponse + id);
+                d->supprimer(prefixeAbandon + id);
+            }
+            d->supprimer(marqueEnCours);
+        }
         enCours_ = false;
         veille_.marquerSale();  // others may be waiting for the next tick
         return;
     }
+}
+
+void Agent::signalerActivite() {
+    const auto maintenant = std::chrono::steady_clock::now();
+    if (!enCours_ || arrete_ || maintenant - derniereActivite_ < std::chrono::seconds(1)) return;
+    derniereActivite_ = maintenant;
+    if (const auto d = dossier::Dossier::ouvrir(dossier)) d->ecrireAtomique(marqueEnCours, "");
 }
 
 void Agent::surveillerFlux() {
@@ -105,10 +165,7 @@ void Agent::jugerFlux() {
 
 void Agent::stopper() {
     arrete_ = true;
-    if (minuteur_) {
-        g_source_remove(minuteur_);
-        minuteur_ = 0;
-    }
+    tic_.reset();
     veille_.arreter();
     Marquage* m = s_.marqueur.get();
     s_.poster([m] { m->effacer(); });
@@ -117,9 +174,11 @@ void Agent::stopper() {
     if (!d) return;
     d->supprimer("vue.jpg");
     d->supprimer("vue.txt");
+    d->supprimer(marqueEnCours);
     if (auto noms = d->lister())
         for (const auto& n : *noms)
-            if (commencePar(n, prefixeDemande) || commencePar(n, prefixeReponse)) d->retirer(n);
+            if (commencePar(n, prefixeDemande) || commencePar(n, prefixeReponse) || commencePar(n, prefixeAbandon))
+                d->retirer(n);
 }
 
 bool Agent::agitDepuis(double secondes) const {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace vimba::canal {
 
@@ -54,6 +55,27 @@ bool lireReponse(int dossier, const std::string& nom, std::string& contenu) {
     }
 }
 
+// When the agent last showed it was working on a request, on the steady clock; none
+// without a mark.
+std::optional<Horloge::time_point> derniereActivite(int dossier) {
+    struct stat st {};
+    if (::fstatat(dossier, "en-cours", &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const auto ecrit = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    const auto age = std::max(std::chrono::system_clock::duration::zero(), std::chrono::system_clock::now() - ecrit);
+    return Horloge::now() - std::chrono::duration_cast<Horloge::duration>(age);
+}
+
+// Tells the agent its reply is no longer awaited, so that it does not stay in the folder.
+void abandonner(int dossier, const std::string& id) {
+    const std::string nom = "abandon-" + id;
+    Fd f(::openat(dossier, (nom + ".tmp").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (f.fd < 0) return;
+    ::close(f.fd);
+    f.fd = -1;
+    if (::renameat(dossier, (nom + ".tmp").c_str(), dossier, nom.c_str()) != 0) ::unlinkat(dossier, (nom + ".tmp").c_str(), 0);
+}
+
 Resultat impossible(std::string raison) { return {Resultat::Etat::Impossible, {}, std::move(raison)}; }
 
 }  // namespace
@@ -95,12 +117,17 @@ Resultat demander(const std::string& dossier, const std::string& demande, const 
         }
     }
 
-    const auto limitePrise = debut + options.prise;
-    const auto limite = debut + std::max(options.prise, options.totale);
+    auto limitePrise = debut + options.prise;
+    auto limite = debut + std::max(options.prise, options.totale);
     bool prise = false;
     std::string texte;
     for (;;) {
         if (lireReponse(d.fd, reponse, texte)) break;
+        if (options.tantQueOccupe)
+            if (const auto vu = derniereActivite(d.fd); vu && *vu > debut) {
+                limitePrise = std::max(limitePrise, *vu + options.prise);
+                limite = std::max(limite, *vu + std::max(options.prise, options.totale));
+            }
         const auto maintenant = Horloge::now();
         if (!prise && maintenant >= limitePrise) {
             // Take the request back if nobody took it, so it does not run later by surprise;
@@ -110,6 +137,15 @@ Resultat demander(const std::string& dossier, const std::string& demande, const 
         }
         if (maintenant >= limite) {
             if (lireReponse(d.fd, reponse, texte)) break;
+            // The agent has the request: tell it, then look once more, as the reply may
+            // have come in between (the agent looks for the mark after writing too).
+            abandonner(d.fd, id);
+            const bool venue = lireReponse(d.fd, reponse, texte);
+            ::unlinkat(d.fd, reponse.c_str(), 0);
+            if (venue) {
+                ::unlinkat(d.fd, ("abandon-" + id).c_str(), 0);
+                return {Resultat::Etat::Repondue, std::move(texte), {}};
+            }
             return {Resultat::Etat::SansReponse, {}, "pas de réponse à temps"};
         }
         const auto prochaine = prise ? limite : limitePrise;

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     if (!donnee) demande.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
 
     const auto ms = std::chrono::milliseconds(static_cast<long long>(std::min(attente, 1e6) * 1000));
-    const auto r = vimba::canal::demander(dossier, demande, {ms, ms, false});
+    const auto r = vimba::canal::demander(dossier, demande, {ms, ms, false, true});
     switch (r.etat) {
         case vimba::canal::Resultat::Etat::Impossible:
             std::fprintf(stderr, "vimba-demande : %s\n", r.raison.c_str());
