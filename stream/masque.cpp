@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "agent/bureau.h"
 #include "agent/linux/devant.h"
+#include "agent/wayland/sway.h"
 
 namespace vimba::flux {
 
@@ -20,7 +22,7 @@ struct Livraison {
     bool masquee() {
         // A connection of our own, made on the thread that delivers.
         if (!devant) devant = std::make_unique<x11::VueDevant>();
-        const std::uint64_t cle = devant->cle();
+        const std::uint64_t cle = bureauCourant().affichage == Affichage::Wayland ? wayland::cleSway() : devant->cle();
         return masque->masque(cle ? &cle : nullptr);
     }
     std::vector<Rect> relever(const std::vector<Rect>& rects, int l, int h) {

@@ -62,18 +62,7 @@ std::optional<FenetreDevant> parAccessibilite() {
 }
 
 std::uint64_t cleDe(const std::optional<FenetreDevant>& d) {
-    // FNV-1a over what names the window: equality is all that is asked of the key.
-    std::uint64_t h = 1469598103934665603ull;
-    auto melanger = [&h](const void* p, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ull;
-    };
-    if (d) {
-        melanger(&d->id, sizeof d->id);
-        melanger(&d->pid, sizeof d->pid);
-        melanger(d->titre.data(), d->titre.size());
-    }
-    h &= ~(std::uint64_t{3} << 62);
-    return h ? h : 1;
+    return d ? cleFenetre(true, d->id, d->pid, d->titre) : cleFenetre(false, 0, 0, {});
 }
 
 std::string nomDeBureau(const std::string& appId) {
@@ -102,12 +91,6 @@ std::optional<FenetreDevant> fenetreDevant() {
     // sway's word is final when it answers: no window focused means nothing in front.
     if (repondu) return d;
     return parAccessibilite();
-}
-
-std::uint64_t cleSway() {
-    bool repondu = false;
-    auto d = depuisSway(repondu);
-    return repondu ? cleDe(d) : 0;
 }
 
 std::optional<std::string> GardesWayland::appDevant() {

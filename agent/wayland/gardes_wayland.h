@@ -21,9 +21,6 @@ struct FenetreDevant {
 // None when no window is in front, or when neither sway nor the accessibility bus answers.
 std::optional<FenetreDevant> fenetreDevant();
 
-// The key of Gardes::cleDevant from sway alone: any thread, 0 without sway.
-std::uint64_t cleSway();
-
 class GardesWayland final : public Gardes {
 public:
     std::optional<std::string> appDevant() override;

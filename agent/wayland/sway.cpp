@@ -124,6 +124,28 @@ std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre) {
     return std::nullopt;
 }
 
+std::uint64_t cleFenetre(bool presente, std::uint64_t id, int pid, const std::string& titre) {
+    // FNV-1a: equality is all that is asked of the key.
+    std::uint64_t h = 1469598103934665603ull;
+    auto melanger = [&h](const void* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ull;
+    };
+    if (presente) {
+        melanger(&id, sizeof id);
+        melanger(&pid, sizeof pid);
+        melanger(titre.data(), titre.size());
+    }
+    h &= ~(std::uint64_t{3} << 62);
+    return h ? h : 1;
+}
+
+std::uint64_t cleSway() {
+    auto arbre = demanderSway(kSwayArbre);
+    if (!arbre) return 0;
+    auto f = fenetreFocaliseeDe(*arbre);
+    return f ? cleFenetre(true, f->id, f->pid, f->titre) : cleFenetre(false, 0, 0, {});
+}
+
 std::optional<FenetreSway> fenetreFocaliseeSway() {
     auto arbre = demanderSway(kSwayArbre);
     if (!arbre) return std::nullopt;

@@ -30,4 +30,10 @@ std::vector<FenetreSway> fenetresDe(const std::string& arbre);
 std::optional<FenetreSway> fenetreFocaliseeDe(const std::string& arbre);
 std::optional<FenetreSway> fenetreFocaliseeSway();
 
+// The number Gardes::cleDevant gives for a window in front (none: `presente` false); it
+// changes with the window and its title. Never 0, never with its two top bits set.
+std::uint64_t cleFenetre(bool presente, std::uint64_t id, int pid, const std::string& titre);
+// The same for sway's focused window: any thread (the stream's, once per frame), 0 without sway.
+std::uint64_t cleSway();
+
 }  // namespace vimba::wayland
