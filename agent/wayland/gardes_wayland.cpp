@@ -99,7 +99,8 @@ std::optional<std::string> GardesWayland::appDevant() {
     // As on X11: the process's accessible application name first, then its desktop entry.
     std::string nom;
     if (d->pid > 0 && d->pid != getpid()) {
-        if (AtspiAccessible* app = x11::applicationAtspi(d->pid)) {
+        x11::Question q(d->pid);
+        if (AtspiAccessible* app = q.permise() ? x11::applicationAtspi(d->pid) : nullptr) {
             if (gchar* n = atspi_accessible_get_name(app, nullptr)) {
                 nom = n;
                 g_free(n);
@@ -122,8 +123,12 @@ std::optional<std::string> GardesWayland::titreDevant() {
 std::uint64_t GardesWayland::cleDevant() { return cleDe(fenetreDevant()); }
 
 bool GardesWayland::champSecurise() {
+    // Without accessibility switched on the focus cannot be known, whatever is still on the bus.
+    if (!x11::accessibiliteActive().value_or(false)) return true;
     const auto d = fenetreDevant();
     if (!d || d->pid <= 0 || d->pid == getpid()) return true;
+    x11::Question q(d->pid);
+    if (!q.permise()) return true;
     AtspiAccessible* app = x11::applicationAtspi(d->pid);
     if (!app) return true;
     AtspiAccessible* focus = x11::objetFocalise(app);
