@@ -18,6 +18,8 @@ namespace vimba::canal {
 namespace {
 
 using Horloge = std::chrono::steady_clock;
+// The agent renews its mark every second while it works: three missed mean it has stopped.
+constexpr auto signeDeVie = std::chrono::seconds(3);
 
 
 // Fixed-width time stamp then process id: sorts after every earlier request, never clashes.
@@ -125,8 +127,8 @@ Resultat demander(const std::string& dossier, const std::string& demande, const 
         if (lireReponse(d.fd, reponse, texte)) break;
         if (options.tantQueOccupe)
             if (const auto vu = derniereActivite(d.fd); vu && *vu > debut) {
-                limitePrise = std::max(limitePrise, *vu + options.prise);
-                limite = std::max(limite, *vu + std::max(options.prise, options.totale));
+                limitePrise = std::max(limitePrise, *vu + signeDeVie);
+                limite = std::max(limite, *vu + signeDeVie);
             }
         const auto maintenant = Horloge::now();
         if (!prise && maintenant >= limitePrise) {

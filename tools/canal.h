@@ -16,9 +16,9 @@ struct Options {
     std::chrono::milliseconds totale{10000};
     // The folder itself may not be a symbolic link (the gate's case).
     bool sansLien = false;
-    // Both waits count from the agent's last sign of work ("en-cours", renewed while a
-    // request runs) when it is later than the start: a long request, or one queued
-    // behind it, is waited for as long as the agent is working.
+    // Both waits last at least 3 s past the agent's last sign of work ("en-cours", renewed
+    // every second while a request runs): a long request, or one queued behind it, is
+    // waited for as long as the agent is working.
     bool tantQueOccupe = false;
 };
 
