@@ -4,36 +4,19 @@
 # made as the session makes it is not served, planted links are never followed.
 # Needs root for the throwaway accounts (exit 77, skipped, otherwise).
 # Usage: acces_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
-set -uo pipefail
 [ "$(id -u)" -eq 0 ] || { echo "skipped: needs root to create accounts"; exit 77; }
-build=$1
-agent=$build/agent/vimba-agent
-demande=$build/tools/vimba-demande
+. "$(dirname "$0")/../bureau.sh" "$1" acces
 tech=vimba-technicien
 tiers=vimba-essai-$$
-echecs=0
-total=0
-pid=
 
 # The technician account as the session's activation makes it.
 getent passwd "$tech" >/dev/null || useradd --system --shell /bin/sh --password '*' --no-create-home \
   --home-dir /nonexistent "$tech" 2>/dev/null || getent passwd "$tech" >/dev/null || { echo "no $tech"; exit 1; }
 useradd --shell /bin/sh --no-create-home --home-dir /nonexistent "$tiers" || exit 1
-tmp=$(mktemp -d /tmp/essai-acces-XXXXXX)
+nettoyer() { userdel "$tiers" 2>/dev/null; }
 chmod 755 "$tmp"
-D=$tmp/sos
-mkdir -m 700 "$D" && chgrp "$tech" "$D" && chmod 2770 "$D"
-fin() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$tmp"
-  userdel "$tiers" 2>/dev/null
-}
-trap fin EXIT
-
-verifier() {  # what expected obtained
-  total=$((total + 1))
-  if [ "$2" == "$3" ]; then echo "ok   - $1"; else echo "FAIL - $1: expected «$2» got «$3»"; echecs=$((echecs + 1)); fi
-}
+D=$dossier
+chgrp "$tech" "$D" && chmod 2770 "$D"
 comme() { local u=$1; shift; runuser -u "$u" -- "$@"; }
 # Drops a request as ACCOUNT and prints its reply, or "rien" after 10 s.
 poser() {  # account id text
@@ -49,7 +32,7 @@ regarder() {  # account port
   comme "$1" bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1" || exit; timeout 4 head -c 2 <&3' bash "$2" 2>/dev/null
 }
 
-"$agent" --dossier "$D" 2>"$tmp/agent.err" & pid=$!
+"$agent" --dossier "$D" 2>"$tmp/agent.err" & pid=$!; pids+=($pid)
 
 # The technician's request is answered, its reply readable by the technician only.
 r=$(poser "$tech" t1 etat); verifier "a request by the technician account is answered" "ok ecran=1" "${r%% agir=*}"
@@ -98,5 +81,4 @@ verifier "the agent's own account gets the stream" "F " "$(regarder root "$port"
 r=$(poser "$tech" s flux-stop); verifier "flux-stop" "ok flux arrêté" "$r"
 verifier "flux.port is removed when the stream stops" absent "$([ -e "$D/flux.port" ] && echo present || echo absent)"
 
-echo "$((total - echecs)) passed, $echecs failed"
-[ "$echecs" -eq 0 ]
+bilan
