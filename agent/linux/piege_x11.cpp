@@ -1,33 +1,67 @@
 #include "agent/linux/piege_x11.h"
 
+#include <mutex>
+#include <vector>
+
 namespace vimba::x11 {
 
 namespace {
-// The error code of the innermost trap; Xlib's handler is process-wide.
-int derniereErreur = 0;
 
-int noter(Display*, XErrorEvent* e) {
-    derniereErreur = e->error_code;
-    return 0;
+// The open traps, innermost last. The handler stays ours while any is open; the one found
+// before (Xlib's, or the toolkit's) gets the errors no trap claims and is put back after.
+struct Pieges {
+    std::mutex verrou;
+    std::vector<PiegeX*> ouverts;
+    XErrorHandler precedent = nullptr;
+};
+Pieges& pieges() {
+    static Pieges p;
+    return p;
 }
+
 }  // namespace
 
-PiegeX::PiegeX(Display* affichage) : affichage_(affichage), erreurPrecedente_(derniereErreur) {
+int PiegeX::router(Display* d, XErrorEvent* e) {
+    XErrorHandler autre = nullptr;
+    {
+        auto& p = pieges();
+        std::lock_guard garde(p.verrou);
+        for (auto i = p.ouverts.rbegin(); i != p.ouverts.rend(); ++i) {
+            // Serials wrap: the distance from the trap's first request tells.
+            if ((*i)->affichage_ == d && static_cast<long>(e->serial - (*i)->debut_) >= 0) {
+                (*i)->erreur_ = e->error_code;
+                return 0;
+            }
+        }
+        autre = p.precedent;
+    }
+    return autre ? autre(d, e) : 0;
+}
+
+PiegeX::PiegeX(Display* affichage) : affichage_(affichage) {
     // Errors of earlier requests belong to whoever made them.
-    if (affichage_) XSync(affichage_, False);
-    derniereErreur = 0;
-    precedent_ = XSetErrorHandler(noter);
+    if (affichage_) {
+        XSync(affichage_, False);
+        debut_ = NextRequest(affichage_);
+    }
+    auto& p = pieges();
+    std::lock_guard garde(p.verrou);
+    if (p.ouverts.empty()) p.precedent = XSetErrorHandler(router);
+    p.ouverts.push_back(this);
 }
 
 PiegeX::~PiegeX() {
     if (affichage_) XSync(affichage_, False);
-    XSetErrorHandler(precedent_);
-    derniereErreur = erreurPrecedente_;
+    auto& p = pieges();
+    std::lock_guard garde(p.verrou);
+    std::erase(p.ouverts, this);
+    if (p.ouverts.empty()) XSetErrorHandler(p.precedent);
 }
 
 bool PiegeX::sain() {
     if (affichage_) XSync(affichage_, False);
-    return derniereErreur == 0;
+    std::lock_guard garde(pieges().verrou);
+    return erreur_ == 0;
 }
 
 }  // namespace vimba::x11
