@@ -13,6 +13,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "agent/linux/ecran_x11.h"
 #include "reading/photo.h"
@@ -56,6 +57,9 @@ void boucle(std::shared_ptr<Partage> p, int largeur, int ips, SourceImages::SurI
     XSync(d, False);
     const auto intervalle = std::chrono::microseconds(1000000 / std::max(1, ips));
     bool premiere = true, annonce = false;
+    // The frame size is set by the first grab and kept: a display that changes size is
+    // scaled to it, so an encoder sized once never sees another size.
+    int w = 0, h = 0, largeurVue = 0, hauteurVue = 0;
     std::vector<Rect> changes;  // root coordinates
     auto prochaine = std::chrono::steady_clock::now();
     std::vector<std::uint8_t> y, uv, i420u, i420v;
@@ -76,18 +80,23 @@ void boucle(std::shared_ptr<Partage> p, int largeur, int ips, SourceImages::SurI
             if (!brute) {
                 if (!annonce) break;
             } else {
-                const auto [w, h] = tailleImage(largeur, brute->largeur, brute->hauteur);
+                if (w == 0) std::tie(w, h) = tailleImage(largeur, brute->largeur, brute->hauteur);
+                if (brute->largeur != largeurVue || brute->hauteur != hauteurVue) {
+                    largeurVue = brute->largeur;
+                    hauteurVue = brute->hauteur;
+                    changes.assign(1, Rect{m.x, m.y, brute->largeur, brute->hauteur});
+                }
                 ImageBGRA image{w, h, w * 4, {}};
                 image.pixels.resize(static_cast<std::size_t>(image.pas) * h);
                 libyuv::ARGBScale(brute->pixels.data(), brute->pas, brute->largeur, brute->hauteur, image.pixels.data(),
                                   image.pas, w, h, libyuv::kFilterBilinear);
-                const double k = static_cast<double>(w) / brute->largeur;
+                const double kx = static_cast<double>(w) / brute->largeur, ky = static_cast<double>(h) / brute->hauteur;
                 std::vector<Rect> rects;
                 for (const Rect& c : changes) {
-                    const int x0 = static_cast<int>(std::floor((c.x - m.x) * k)) - 1;
-                    const int y0 = static_cast<int>(std::floor((c.y - m.y) * k)) - 1;
-                    const int x1 = static_cast<int>(std::ceil((c.x + c.w - m.x) * k)) + 1;
-                    const int y1 = static_cast<int>(std::ceil((c.y + c.h - m.y) * k)) + 1;
+                    const int x0 = static_cast<int>(std::floor((c.x - m.x) * kx)) - 1;
+                    const int y0 = static_cast<int>(std::floor((c.y - m.y) * ky)) - 1;
+                    const int x1 = static_cast<int>(std::ceil((c.x + c.w - m.x) * kx)) + 1;
+                    const int y1 = static_cast<int>(std::ceil((c.y + c.h - m.y) * ky)) + 1;
                     Rect r{std::max(0, x0), std::max(0, y0), 0, 0};
                     r.w = std::min(w, x1) - r.x;
                     r.h = std::min(h, y1) - r.y;

@@ -88,13 +88,19 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
     std::shared_ptr<tcp::socket> lien;
     std::deque<std::shared_ptr<std::vector<std::uint8_t>>> file;
     bool ecriture = false;
-    std::unique_ptr<Moteur> moteur;
+    std::shared_ptr<Moteur> moteur;
     std::unique_ptr<asio::steady_timer> battement;
     std::chrono::steady_clock::time_point derniereTrame{};
     int grilleLargeur = 0, grilleHauteur = 0;
     std::atomic<int> enVol_{0};
     std::atomic<std::int64_t> octetsEnVol_{0};
-    Display* affichage = nullptr;
+    // The server thread's own connection, opened there: no other thread uses it.
+    mutable Display* affichage = nullptr;
+    mutable bool affichageEssaye = false;
+    // Engines start on a thread of their own (a capture source may take 4 s to answer), one
+    // at a time; a start that finishes for a viewer since replaced or gone is discarded.
+    std::uint64_t generation = 0;
+    bool demarrageEnCours = false;
 
     ~Coeur() override {
         if (affichage) XCloseDisplay(affichage);
@@ -127,16 +133,21 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
         grilleLargeur = largeur;
         grilleHauteur = hauteur;
     }
-    std::pair<int, int> pointeur(int largeurImage) const override {
-        if (!affichage || largeurImage <= 0) return {-1, -1};
+    std::pair<int, int> pointeur(int largeurImage, int hauteurImage) const override {
+        if (!affichageEssaye) {
+            affichageEssaye = true;
+            affichage = XOpenDisplay(nullptr);
+        }
+        if (!affichage || largeurImage <= 0 || hauteurImage <= 0) return {-1, -1};
         const auto m = x11::moniteurPrincipal(affichage);
-        if (m.largeur <= 0) return {-1, -1};
+        if (m.largeur <= 0 || m.hauteur <= 0) return {-1, -1};
         Window r, e;
         int rx = 0, ry = 0, wx = 0, wy = 0;
         unsigned masque = 0;
         if (!XQueryPointer(affichage, DefaultRootWindow(affichage), &r, &e, &rx, &ry, &wx, &wy, &masque)) return {-1, -1};
-        const double k = static_cast<double>(largeurImage) / m.largeur;
-        return {arrondir((rx - m.x) * k), arrondir((ry - m.y) * k)};
+        // Each axis on its own: the frame keeps its size when the display changes shape.
+        return {arrondir((rx - m.x) * static_cast<double>(largeurImage) / m.largeur),
+                arrondir((ry - m.y) * static_cast<double>(hauteurImage) / m.hauteur)};
     }
     void envoyer(std::vector<std::uint8_t> message) override {
         if (!lien) return;
@@ -153,17 +164,21 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
         file.pop_front();
         std::weak_ptr<Coeur> faible = weak_from_this();
         auto socket = lien;
-        asio::async_write(*socket, asio::buffer(*message), [faible, message, socket](const std::error_code&, std::size_t) {
+        asio::async_write(*socket, asio::buffer(*message), [faible, message, socket](const std::error_code& ec, std::size_t) {
             auto c = faible.lock();
             if (!c) return;
-            asio::post(c->io, [faible, n = static_cast<std::int64_t>(message->size()), socket] {
+            asio::post(c->io, [faible, n = static_cast<std::int64_t>(message->size()), socket, perdu = bool(ec)] {
                 auto c = faible.lock();
                 if (!c) return;
                 c->relacher(n);
-                if (socket == c->lien) {
-                    c->ecriture = false;
-                    c->ecrire();
+                if (socket != c->lien) return;
+                // A viewer may close its sending half and still read: only a failed send says it left.
+                if (perdu) {
+                    c->lienPerdu();
+                    return;
                 }
+                c->ecriture = false;
+                c->ecrire();
             });
         });
     }
@@ -237,18 +252,13 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
             return;
         }
         fermerLien();
-        // Already gone (a burst of short connections): no engine to start for it.
-        char octet = 0;
-        if (::recv(s->native_handle(), &octet, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
-            s->close(ec);
-            return;
-        }
         lien = s;
         s->set_option(tcp::no_delay(true), ec);
         surveiller(s);
         pret_();
     }
-    // The viewer sends nothing; reading only tells us when it leaves.
+    // The viewer sends nothing; reading only tells us when it leaves. Its end of stream
+    // may be a half close, so it ends the watch, not the link: the next failed send does.
     void surveiller(const std::shared_ptr<tcp::socket>& s) {
         auto tampon = std::make_shared<std::array<char, 256>>();
         std::weak_ptr<Coeur> faible = weak_from_this();
@@ -259,7 +269,7 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
                 c->surveiller(s);
                 return;
             }
-            if (s == c->lien) c->lienPerdu();
+            if (ec != asio::error::eof && s == c->lien) c->lienPerdu();
         });
     }
     void lienPerdu() {
@@ -276,29 +286,53 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
         abandonnerFile();
     }
 
-    // A viewer is ready: a new engine replaces the old one.
+    // A viewer is ready: a new engine replaces the old one, started off this thread.
     void pret_() {
         garderCompteurs();
         if (moteur) moteur->arreter();
         moteur.reset();
+        nommer("aucun");
+        if (battement) battement->cancel();
+        battement.reset();
+        generation += 1;
+        if (!demarrageEnCours) demarrerMoteur();
+    }
+    void demarrerMoteur() {
+        demarrageEnCours = true;
         ContexteMoteur contexte{this, source, largeurCible, qualite};
-        if (moteurDemande == "h264") {
-            moteur = creerMoteurH264(contexte);
-            if (moteur && !moteur->demarrer()) moteur.reset();
-        }
-        if (!moteur) {
-            moteur = creerMoteurTuiles(contexte);
-            if (!moteur->demarrer()) moteur.reset();
-        }
-        if (!moteur) {
-            moteur = creerMoteurTuilesAnciennes(contexte, io, saisie);
-            if (!moteur->demarrer()) moteur.reset();
-        }
-        if (!moteur) {
-            nommer("aucun");
+        std::thread([moi = shared_from_this(), contexte, demande = moteurDemande, g = generation] {
+            std::unique_ptr<Moteur> m;
+            if (demande == "h264") {
+                m = creerMoteurH264(contexte);
+                if (m && !m->demarrer()) m.reset();
+            }
+            if (!m) {
+                m = creerMoteurTuiles(contexte);
+                if (!m->demarrer()) m.reset();
+            }
+            // Shared: the task ends it whether it runs or is dropped with a stopped server.
+            std::shared_ptr<Moteur> pris(std::move(m));
+            std::weak_ptr<Coeur> faible = moi;
+            asio::post(moi->io, [faible, pris, g]() mutable {
+                if (auto c = faible.lock()) c->moteurDemarre(std::move(pris), g);
+            });
+        }).detach();
+    }
+    void moteurDemarre(std::shared_ptr<Moteur> m, std::uint64_t g) {
+        demarrageEnCours = false;
+        if (g != generation || !pret()) {
+            if (m) m->arreter();
+            if (g != generation && pret()) demarrerMoteur();
             return;
         }
-        moteur->nouveauSpectateur();
+        if (m) {
+            moteur = std::move(m);
+        } else {
+            // The polling engine runs on this thread's timers; it starts at once.
+            moteur = creerMoteurTuilesAnciennes(ContexteMoteur{this, source, largeurCible, qualite}, io, saisie);
+            if (!moteur->demarrer()) moteur.reset();
+        }
+        if (!moteur) return;
         nommer(moteur->nom());
         if (moteur->avecBattement()) lancerBattement();
     }
@@ -332,12 +366,13 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
         if (!pret()) return;
         if (std::chrono::steady_clock::now() - derniereTrame <= std::chrono::milliseconds(140)) return;
         if (grilleLargeur <= 0 || enVol_ >= enVolMaxBattement) return;
-        const auto [px, py] = pointeur(grilleLargeur);
+        const auto [px, py] = pointeur(grilleLargeur, grilleHauteur);
         const auto l = enTeteF(grilleLargeur, grilleHauteur, 0, px, py);
         envoyer(std::vector<std::uint8_t>(l.begin(), l.end()));
     }
 
     void toutArreter() {
+        generation += 1;
         garderCompteurs();
         if (moteur) moteur->arreter();
         moteur.reset();
@@ -364,7 +399,6 @@ Diffuseur::Diffuseur(FabriqueSource source, Saisie saisie) : coeur_(std::make_sh
     // Every engine's pictures pass through the mask, whichever way they are captured.
     coeur_->source = [source = std::move(source), m = coeur_->masque] { return sourceMasquee(source(), m); };
     coeur_->saisie = saisieMasquee(std::move(saisie), coeur_->masque);
-    coeur_->affichage = XOpenDisplay(nullptr);
     coeur_->fil = std::thread([c = coeur_.get()] { c->io.run(); });
 }
 

@@ -60,8 +60,8 @@ public:
     virtual void envoyer(std::vector<std::uint8_t> message) = 0;
     virtual int enVol() const = 0;
     virtual std::int64_t octetsEnVol() const = 0;
-    // Pointer in pixels of a frame `largeurImage` wide; (-1, -1) when unknown.
-    virtual std::pair<int, int> pointeur(int largeurImage) const = 0;
+    // Pointer in pixels of a frame of this size (the main monitor scaled to it); (-1, -1) when unknown.
+    virtual std::pair<int, int> pointeur(int largeurImage, int hauteurImage) const = 0;
     // A frame message went out: the heartbeat waits 150 ms from now, for a picture this size.
     virtual void trameEnvoyee(int largeur, int hauteur) = 0;
     // Queues work on the server's thread.
@@ -76,7 +76,8 @@ struct ContexteMoteur {
     double qualite = 0.45;          // 0.20 .. 0.90
 };
 
-// One streaming engine, driven on the server's thread.
+// One streaming engine, made for one viewer: its first frame is complete. `demarrer` may
+// run on a thread of its own; everything else on the server's thread.
 class Moteur {
 public:
     virtual ~Moteur() = default;
@@ -84,8 +85,6 @@ public:
     // False when it cannot run (the server then tries the next engine).
     virtual bool demarrer() = 0;
     virtual void arreter() = 0;
-    // A new viewer is ready: the next frame is complete.
-    virtual void nouveauSpectateur() = 0;
     // Whether the server runs the 150 ms heartbeat beside it.
     virtual bool avecBattement() const = 0;
     virtual std::uint64_t images() const = 0;

@@ -161,14 +161,12 @@ public:
             return false;
         }
         source_ = std::move(source);
-        etat_->toutRenvoyer = true;
         return true;
     }
     void arreter() override {
         if (source_) source_->arreter();
         source_.reset();
     }
-    void nouveauSpectateur() override { etat_->toutRenvoyer = true; }
     std::uint64_t images() const override { return etat_->compteurs.images; }
     std::uint64_t octets() const override { return etat_->compteurs.octets; }
     double msCapture() const override { return etat_->compteurs.msCapture; }
@@ -187,7 +185,7 @@ private:
                 toutRenvoyer = true;
             }
             int n = 0;
-            auto message = messageF(image, changes, toutRenvoyer, contexte.qualite, lien.pointeur(image.largeur), nullptr, n);
+            auto message = messageF(image, changes, toutRenvoyer, contexte.qualite, lien.pointeur(image.largeur, image.hauteur), nullptr, n);
             toutRenvoyer = false;
             if (n == 0) return;
             const auto taille = message.size();
@@ -224,7 +222,6 @@ public:
         etat_->actif = false;
         etat_->boucle.cancel();
     }
-    void nouveauSpectateur() override { etat_->toutRenvoyer = true; }
     std::uint64_t images() const override { return etat_->compteurs.images; }
     std::uint64_t octets() const override { return etat_->compteurs.octets; }
     double msCapture() const override { return etat_->compteurs.msCapture; }
@@ -275,7 +272,7 @@ private:
                 toutRenvoyer = true;
             }
             int n = 0;
-            auto message = messageF(*image, {}, toutRenvoyer, contexte.qualite, lien.pointeur(image->largeur), &empreintes, n);
+            auto message = messageF(*image, {}, toutRenvoyer, contexte.qualite, lien.pointeur(image->largeur, image->hauteur), &empreintes, n);
             toutRenvoyer = false;
             const auto taille = message.size();
             lien.envoyer(std::move(message));

@@ -2,7 +2,7 @@
 
 namespace vimba {
 
-std::shared_ptr<CoeurH264> CoeurH264::creer(SortieVideo& sortie, Poster poster) {
+std::shared_ptr<CoeurH264> CoeurH264::creer(std::shared_ptr<SortieVideo> sortie, Poster poster) {
   return std::shared_ptr<CoeurH264>(new CoeurH264(sortie, std::move(poster)));
 }
 
@@ -31,21 +31,12 @@ bool CoeurH264::demarrer(int largeur, int hauteur, double qualite) {
 }
 
 void CoeurH264::capturee(const ImageNV12& image, bool aucunChangement) {
-  const auto forcer = deciderCapture(etat_, sortie_.pretPourCapture(), encodeur_.vivant(), aucunChangement);
+  const auto forcer = deciderCapture(etat_, sortie_->pretPourCapture(), encodeur_.vivant(), aucunChangement);
   if (forcer) encodeur_.encoder(image, *forcer);
 }
 
-void CoeurH264::nouveauSpectateur() {
-  encodeur_.renvoyerReglages();
-  const std::int64_t vise = etat_.debitVise;
-  if (etat_.debitActuel.exchange(vise) != vise) encodeur_.regler(static_cast<int>(vise));
-  mesure_ = MesureDebit{};
-  etat_.sautees = 0;
-  etat_.toutRenvoyer = true;
-}
-
 void CoeurH264::envoyer(const Octets& octets, bool cle, const std::optional<Octets>& reglages) {
-  const std::size_t taille = envoyerVideo(sortie_, largeur_, hauteur_, octets, cle, reglages);
+  const std::size_t taille = envoyerVideo(*sortie_, largeur_, hauteur_, octets, cle, reglages);
   if (taille == 0) return;
   images_ += 1;
   octets_ += taille;

@@ -17,16 +17,15 @@ class CoeurH264 : public std::enable_shared_from_this<CoeurH264> {
  public:
   using Poster = std::function<void(std::function<void()>)>;
 
-  // `sortie` must outlive the engine; `poster` queues work on the server's thread.
-  static std::shared_ptr<CoeurH264> creer(SortieVideo& sortie, Poster poster);
+  // `poster` queues work on the server's thread. The core keeps `sortie` alive: a frame in
+  // delivery on the capture thread may outlast the engine that made both.
+  static std::shared_ptr<CoeurH264> creer(std::shared_ptr<SortieVideo> sortie, Poster poster);
   ~CoeurH264();
 
   // Starts the encoder for pictures of this size; the rate comes from the size and quality.
-  // The new viewer's first frame will be a forced keyframe.
+  // The first frame will be a forced keyframe with its record.
   bool demarrer(int largeur, int hauteur, double qualite);
   void capturee(const ImageNV12& image, bool aucunChangement);
-  // Another viewer: a forced keyframe carrying the record, from the starting rate again.
-  void nouveauSpectateur();
   void mesurer();
   void arreter();
 
@@ -36,10 +35,10 @@ class CoeurH264 : public std::enable_shared_from_this<CoeurH264> {
   std::uint64_t octets() const { return octets_; }
 
  private:
-  CoeurH264(SortieVideo& sortie, Poster poster) : sortie_(sortie), poster_(std::move(poster)) {}
+  CoeurH264(std::shared_ptr<SortieVideo> sortie, Poster poster) : sortie_(std::move(sortie)), poster_(std::move(poster)) {}
   void envoyer(const Octets& octets, bool cle, const std::optional<Octets>& reglages);
 
-  SortieVideo& sortie_;
+  const std::shared_ptr<SortieVideo> sortie_;
   Poster poster_;
   Encodeur encodeur_;
   EtatH264 etat_;

@@ -187,11 +187,6 @@ void Encodeur::arreterVerrouille() {
   x264_encoder_close(ancienne);
 }
 
-void Encodeur::renvoyerReglages() {
-  std::lock_guard<std::mutex> garde(verrou_);
-  reglages_.reset();
-}
-
 bool Encodeur::vivant() const {
   std::lock_guard<std::mutex> garde(verrou_);
   return session_ != nullptr;

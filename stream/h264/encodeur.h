@@ -33,8 +33,6 @@ class Encodeur {
   void encoder(const ImageNV12& image, bool forcerImageComplete = false);
   void regler(int debit);
   void arreter();
-  // The next keyframe carries the record again, for a decoder that has not seen it.
-  void renvoyerReglages();
 
   bool vivant() const;
   int debit() const;

@@ -12,7 +12,7 @@ namespace vimba::flux {
 
 namespace {
 
-// The viewer's link seen by the engine core; the pointer is asked for the frame's width.
+// The viewer's link seen by the engine core; the pointer is asked for the frame's size.
 // The link is only asked on the server's thread; the capture thread reads the last answer,
 // so after a viewer leaves at most the frames already encoded are discarded.
 class SortieLien : public SortieVideo {
@@ -25,14 +25,17 @@ class SortieLien : public SortieVideo {
   }
   bool pretPourCapture() const override { return vu_; }
   void envoyer(std::vector<std::uint8_t> message) override { lien_.envoyer(std::move(message)); }
-  std::pair<int, int> pointeur() const override { return lien_.pointeur(largeur_); }
+  std::pair<int, int> pointeur() const override { return lien_.pointeur(largeur_, hauteur_); }
   void trameEnvoyee(int largeur, int hauteur) override { lien_.trameEnvoyee(largeur, hauteur); }
-  void fixerLargeur(int largeur) { largeur_ = largeur; }
+  void fixerTaille(int largeur, int hauteur) {
+    largeur_ = largeur;
+    hauteur_ = hauteur;
+  }
 
  private:
   Lien& lien_;
   mutable std::atomic<bool> vu_{true};  // engines start when a viewer is ready
-  std::atomic<int> largeur_{0};
+  std::atomic<int> largeur_{0}, hauteur_{0};
 };
 
 // A thread that posts one task to the server's thread every period until stopped.
@@ -96,7 +99,7 @@ class MoteurH264 : public Moteur {
     auto source = contexte_.source();
     if (!source) return false;
     Lien* lien = contexte_.lien;
-    auto coeur = CoeurH264::creer(*sortie_, [lien](std::function<void()> t) { lien->poster(std::move(t)); });
+    auto coeur = CoeurH264::creer(sortie_, [lien](std::function<void()> t) { lien->poster(std::move(t)); });
     std::weak_ptr<CoeurH264> faible = coeur;
     // The encoder needs the size the source reports once started, and a source may deliver
     // its first picture, then nothing while the screen is still: a picture that comes
@@ -121,7 +124,7 @@ class MoteurH264 : public Moteur {
     };
     if (!source->demarrer(contexte_.largeur, 60, nullptr, pixels)) return false;
     const auto [l, h] = source->taille();
-    sortie_->fixerLargeur(l);
+    sortie_->fixerTaille(l, h);
     if (l <= 0 || h <= 0 || !coeur->demarrer(l, h, contexte_.qualite)) {
       source->arreter();
       return false;
@@ -152,10 +155,6 @@ class MoteurH264 : public Moteur {
     source_.reset();  // the core stays, stopped, so its counters can still be read
   }
 
-  void nouveauSpectateur() override {
-    sortie_->pret();
-    if (coeur_) coeur_->nouveauSpectateur();
-  }
   bool avecBattement() const override { return true; }
   std::uint64_t images() const override { return coeur_ ? coeur_->images() : 0; }
   std::uint64_t octets() const override { return coeur_ ? coeur_->octets() : 0; }

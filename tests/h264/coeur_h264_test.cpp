@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <mutex>
 #include <string>
 
 namespace vimba {
@@ -11,7 +10,7 @@ namespace {
 
 constexpr int L = 320, H = 192;
 
-// The viewer's link as the engine sees it; messages are only counted and kept by kind.
+// The viewer's link as the engine sees it; only the headers are kept.
 struct Lien : SortieVideo {
   std::atomic<bool> estPret{true};
   std::vector<std::string> entetes;
@@ -30,11 +29,7 @@ struct File {
     return [this](std::function<void()> t) { taches.push_back(std::move(t)); };
   }
   void vider() {
-    while (!taches.empty()) {
-      auto t = std::move(taches.front());
-      taches.pop_front();
-      t();
-    }
+    for (; !taches.empty(); taches.pop_front()) taches.front()();
   }
 };
 
@@ -46,66 +41,61 @@ struct Image {
   ImageNV12 vue() const { return {L, H, y.data(), L, uv.data(), L}; }
 };
 
-TEST(CoeurH264, NewViewerGetsCThenAKeyframeAndCountersFollowV) {
-  Lien lien;
+TEST(CoeurH264, OneCThenAKeyframeSentFromTheServersQueue) {
+  auto lien = std::make_shared<Lien>();
   File fil;
   auto coeur = CoeurH264::creer(lien, fil.poster());
   ASSERT_TRUE(coeur->demarrer(L, H, 0.45));
-  EXPECT_EQ(coeur->etat().debitVise.load(), 400000);
   for (int n = 0; n < 3; ++n) coeur->capturee(Image(n).vue(), false);
-  EXPECT_TRUE(lien.entetes.empty()) << "nothing is sent from the capture thread";
-  fil.vider();
-  ASSERT_EQ(lien.entetes.size(), 4u);
-  EXPECT_EQ(lien.entetes[0].substr(0, 2), "C ");
-  EXPECT_EQ(lien.entetes[1].substr(0, 10), "V 320 192 ");
-  EXPECT_EQ(lien.entetes[1].back(), '1');
-  EXPECT_EQ(lien.entetes[2].back(), '0');
-  EXPECT_EQ(coeur->images(), 3u);
-
-  // Another viewer: a forced keyframe with the same parameter sets, so no C this time.
+  EXPECT_TRUE(lien->entetes.empty()) << "nothing is sent from the capture thread";
+  // A request for a keyframe (a stall) repeats neither the record nor the C.
   coeur->etat().toutRenvoyer = true;
   coeur->capturee(Image(3).vue(), true);
   fil.vider();
-  ASSERT_EQ(lien.entetes.size(), 5u);
-  EXPECT_EQ(lien.entetes[4].substr(0, 2), "V ");
-  EXPECT_EQ(lien.entetes[4].back(), '1');
+  ASSERT_EQ(lien->entetes.size(), 5u);
+  EXPECT_EQ(lien->entetes[0].substr(0, 2), "C ");
+  EXPECT_EQ(lien->entetes[1].substr(0, 10), "V 320 192 ");
+  std::string cles;
+  for (std::size_t k = 1; k < 5; ++k) cles += lien->entetes[k].back();
+  EXPECT_EQ(cles, "1001");
+  EXPECT_EQ(coeur->images(), 4u);
 }
 
 TEST(CoeurH264, SlowReaderMakesTheRateFallThenClimbBack) {
-  Lien lien;
+  auto lien = std::make_shared<Lien>();
   File fil;
   auto coeur = CoeurH264::creer(lien, fil.poster());
-  ASSERT_TRUE(coeur->demarrer(1280, 720, 0.45));  // 1492992 bit/s
-  const std::int64_t vise = coeur->etat().debitVise;
+  ASSERT_TRUE(coeur->demarrer(1280, 720, 0.45));
   auto& etat = coeur->etat();
   etat.octetsEnVol = 100000;  // more than a quarter of a second at this rate
   for (int n = 0; n < 5; ++n) coeur->capturee(ImageNV12{}, false);
-  EXPECT_EQ(etat.sautees.load(), 5);
   coeur->mesurer();
-  EXPECT_EQ(etat.debitActuel.load(), static_cast<std::int64_t>(vise * 0.7));
-  EXPECT_EQ(coeur->encodeur().debit(), etat.debitActuel.load());
+  EXPECT_EQ(coeur->encodeur().debit(), 1045094);  // 1492992 less 30 %
   etat.octetsEnVol = 0;
   for (int periode = 0; periode < 4; ++periode) coeur->mesurer();
-  EXPECT_EQ(etat.debitActuel.load(), vise);
-  EXPECT_EQ(coeur->encodeur().debit(), vise);
+  EXPECT_EQ(coeur->encodeur().debit(), 1492992);
 }
 
-TEST(CoeurH264, NothingGoesOnceTheViewerLeftOrTheEngineIsGone) {
-  Lien lien;
+// The core may outlive the engine that made it (a frame still in delivery on the capture
+// thread): it keeps the link's end alive, and sends nothing once the viewer or core is gone.
+TEST(CoeurH264, NothingGoesOnceTheViewerLeftOrTheCoreIsGone) {
+  auto lien = std::make_shared<Lien>();
+  std::weak_ptr<Lien> vu = lien;
   File fil;
   auto coeur = CoeurH264::creer(lien, fil.poster());
+  lien.reset();
   ASSERT_TRUE(coeur->demarrer(L, H, 0.45));
   coeur->capturee(Image(0).vue(), false);
-  lien.estPret = false;
+  vu.lock()->estPret = false;
   coeur->capturee(Image(1).vue(), false);
   fil.vider();
-  EXPECT_TRUE(lien.entetes.empty()) << "frames for a viewer that went away are discarded";
-
-  lien.estPret = true;
+  EXPECT_TRUE(vu.lock()->entetes.empty()) << "frames for a viewer that went away are discarded";
+  vu.lock()->estPret = true;
   coeur->capturee(Image(2).vue(), false);
+  auto garde = vu.lock();
   coeur.reset();
   fil.vider();
-  EXPECT_TRUE(lien.entetes.empty());
+  EXPECT_TRUE(garde->entetes.empty());
 }
 
 }  // namespace

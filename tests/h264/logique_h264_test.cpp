@@ -11,12 +11,6 @@ TEST(LogiqueH264, StartingRateFromSizeAndQuality) {
     EXPECT_EQ(debitDeDepart(c.l, c.h, c.q), c.attendu) << c.l << "x" << c.h;
 }
 
-TEST(LogiqueH264, InFlightThreshold) {
-  struct Cas { std::int64_t debit, seuil; };
-  for (const Cas& c : {Cas{2000000, 62500}, Cas{800000, 32000}, Cas{1024000, 32000}, Cas{1023999, 32000}, Cas{8000000, 250000}})
-    EXPECT_EQ(seuilEnVol(c.debit), c.seuil) << c.debit;
-}
-
 TEST(LogiqueH264, StillScreenSkipsThirtyAndEncodesTheThirtyFirst) {
   EtatH264 e;
   e.debitActuel = 2000000;
@@ -30,23 +24,25 @@ TEST(LogiqueH264, DropOrder) {
   struct Cas {
     const char* nom;
     bool pret, vivant, rien, toutRenvoyer;
-    std::int64_t enVol;
+    std::int64_t debit, enVol;
     std::optional<bool> attendu;
     int sautees, muettes;
     bool renvoyerApres;
   };
   const Cas cas[] = {
-      {"link not ready", false, true, false, true, 0, std::nullopt, 0, 5, true},
-      {"encoder stopped", true, false, false, false, 0, std::nullopt, 0, 5, false},
-      {"still frame skipped", true, true, true, false, 0, std::nullopt, 0, 6, false},
-      {"forced still frame encoded", true, true, true, true, 0, true, 0, 0, false},
-      {"changed frame", true, true, false, false, 0, false, 0, 0, false},
-      {"congestion drops, keeps the request", true, true, false, true, 62501, std::nullopt, 1, 0, true},
-      {"at the threshold still goes", true, true, false, false, 62500, false, 0, 0, false},
+      {"link not ready", false, true, false, true, 2000000, 0, std::nullopt, 0, 5, true},
+      {"encoder stopped", true, false, false, false, 2000000, 0, std::nullopt, 0, 5, false},
+      {"still frame skipped", true, true, true, false, 2000000, 0, std::nullopt, 0, 6, false},
+      {"forced still frame encoded", true, true, true, true, 2000000, 0, true, 0, 0, false},
+      {"changed frame", true, true, false, false, 2000000, 0, false, 0, 0, false},
+      {"congestion drops, keeps the request", true, true, false, true, 2000000, 62501, std::nullopt, 1, 0, true},
+      {"a quarter second at the rate still goes", true, true, false, false, 2000000, 62500, false, 0, 0, false},
+      {"32000 bytes at least", true, true, false, false, 1023999, 32000, false, 0, 0, false},
+      {"above 32000 at a low rate", true, true, false, false, 1023999, 32001, std::nullopt, 1, 0, false},
   };
   for (const Cas& c : cas) {
     EtatH264 e;
-    e.debitActuel = 2000000;
+    e.debitActuel = c.debit;
     e.muettes = 5;
     e.toutRenvoyer = c.toutRenvoyer;
     e.octetsEnVol = c.enVol;
@@ -99,9 +95,7 @@ TEST(LogiqueH264, MeasurementFallsAndClimbs) {
       e.sautees = c.pas[k].sautees;
       EXPECT_EQ(m.pas(e), c.pas[k].attendu) << c.nom << " step " << k;
       EXPECT_EQ(e.sautees.load(), 0);
-      if (c.pas[k].attendu) {
-        EXPECT_EQ(e.debitActuel.load(), *c.pas[k].attendu);
-      }
+      if (c.pas[k].attendu) EXPECT_EQ(e.debitActuel.load(), *c.pas[k].attendu);
     }
   }
 }

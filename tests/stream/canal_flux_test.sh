@@ -1,32 +1,41 @@
 #!/bin/bash
-# Through the real channel: the agent answers "flux", the viewer gets pictures and
-# heartbeats, "flux-stop" closes the stream and removes "flux.port".
-set -u
-B=$1
-D=$(mktemp -d)
-trap 'kill $AGENT 2>/dev/null; wait 2>/dev/null; rm -rf "$D"' EXIT
-"$B/agent/vimba-agent" --dossier "$D" & AGENT=$!
-echec() { echo "ÉCHEC : $*" >&2; exit 1; }
+# Through the real channel, both engines: "flux" answers with the port written in
+# "flux.port", the viewer decodes pictures, pictures keep coming after the display changes
+# size, "flux-stop" and the agent's end close the stream.
+# Usage: canal_flux_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
+. "$(dirname "$0")/../bureau.sh" "$1" flux
+voir="$build/tools/voir/vimba-voir"
+ecran=$(xrandr | awk '/\*/ {print $1; exit}')
+nettoyer() { xrandr --output screen --mode "$ecran" >/dev/null 2>&1; }
+xrandr --newmode 1280x1024 0 1280 0 0 0 1024 0 0 0 2>/dev/null
+xrandr --addmode screen 1280x1024 2>/dev/null
+demarrerAgent
 
-R=$("$B/tools/vimba-demande" --dossier "$D" 'flux 1440 45 tuiles')
-[[ $R =~ ^ok\ flux\ ([0-9]+)\ aucun$ ]] || echec "réponse « $R »"
-PORT=${BASH_REMATCH[1]}
-[[ $(cat "$D/flux.port") == "$PORT" ]] || echec "flux.port"
+for moteur in tuiles h264; do
+  R=$(d "flux 1024 45 $moteur")
+  [[ $R =~ ^ok\ flux\ ([0-9]+)\ aucun$ ]] || { ko "$moteur : réponse « $R »"; continue; }
+  port=${BASH_REMATCH[1]}
+  verifier "$moteur : flux.port" "$port" "$(cat "$dossier/flux.port")"
+  "$voir" --port "$port" --stats --duree 4.2 --png "$tmp/vue.png" >"$tmp/stats" 2>"$tmp/erreurs" & vue=$!
+  sleep 1.3
+  # Another shape (5:4 after 16:9): the frames keep the size they started with.
+  xrandr --output screen --mode 1280x1024
+  for c in red green blue yellow white black red green blue yellow white black; do xsetroot -solid $c; sleep 0.2; done
+  wait $vue || ko "$moteur : visionneur : $(cat "$tmp/erreurs")"
+  nettoyer
+  [ -s "$tmp/vue.png" ] && ok "$moteur : PNG" || ko "$moteur : pas de PNG"
+  verifier "$moteur : taille gardée" "1024x576" "$(tail -1 "$tmp/stats" | awk '{print $NF}')"
+  apres=$(tail -2 "$tmp/stats" | awk '{print ($6 > 0)}' | tr -d '\n')
+  verifier "$moteur : images après le changement de taille" 11 "$apres"
+  grep -qE 'pointeur [0-9]+ [0-9]+' "$tmp/stats" && ok "$moteur : pointeur" || ko "$moteur : pas de pointeur"
+  verifier "$moteur : flux-stop" "ok flux arrêté" "$(d flux-stop)"
+  [ -e "$dossier/flux.port" ] && ko "$moteur : flux.port laissé après l’arrêt" || ok "$moteur : flux.port retiré"
+  "$voir" --port "$port" --duree 1 2>/dev/null && ko "$moteur : toujours à l’écoute" || ok "$moteur : plus à l’écoute"
+done
 
-"$B/tools/voir/vimba-voir" --port "$PORT" --stats --duree 1.6 --png "$D/vue.png" > "$D/stats" || echec "visionneur"
-[[ -s $D/vue.png ]] || echec "pas de PNG"
-# The first second carries the complete picture, the next only heartbeats with a pointer.
-grep -q 'images 1 ' "$D/stats" || echec "pas d’image : $(cat "$D/stats")"
-grep -qE 'pointeur [0-9]+ [0-9]+' "$D/stats" || echec "pas de pointeur"
-
-R=$("$B/tools/vimba-demande" --dossier "$D" 'flux-stop')
-[[ $R == "ok flux arrêté" ]] || echec "flux-stop : « $R »"
-[[ -e $D/flux.port ]] && echec "flux.port laissé après l’arrêt"
-"$B/tools/voir/vimba-voir" --port "$PORT" --duree 1 2>/dev/null && echec "toujours à l’écoute"
 # Stopping the agent closes the stream too.
-R=$("$B/tools/vimba-demande" --dossier "$D" 'flux 1024 45 tuiles')
-[[ $R =~ ^ok\ flux\ ([0-9]+)\ aucun$ ]] || echec "réponse « $R »"
-PORT=${BASH_REMATCH[1]}
-kill -TERM $AGENT; wait $AGENT 2>/dev/null
-"$B/tools/voir/vimba-voir" --port "$PORT" --duree 1 2>/dev/null && echec "écoute après l’arrêt de l’agent"
-echo "canal flux : bon"
+R=$(d 'flux 1024 45 tuiles')
+[[ $R =~ ^ok\ flux\ ([0-9]+)\ aucun$ ]] || ko "réponse « $R »"
+kill -TERM "$agentPid"; wait "$agentPid" 2>/dev/null
+"$voir" --port "${BASH_REMATCH[1]}" --duree 1 2>/dev/null && ko "écoute après l’arrêt de l’agent" || ok "fermé avec l’agent"
+bilan
