@@ -1,13 +1,13 @@
 #!/bin/bash
 # The front application, password fields, the reader's places, the clipboard and the marker
-# on Wayland, through the real channel. The reader and the marker are checked at output
-# scale 1 and 2: the same logical numbers.
+# on Wayland, through the real channel, and the stream black while a sensitive window is in
+# front. The reader and the marker are checked at output scale 1 and 2: the same logical numbers.
 # Usage: devant_test.sh BUILD_DIR   (run inside tests/wayland/bureau_wayland.sh)
 . "$(dirname "$0")/../bureau.sh" "$1" wl-devant
 essai=$build/tests/saisie/appli_essai
 lecture=$build/tests/reading/appli_lecture
 bouton=$build/tests/marker/fenetre_bouton
-demarrerAgent
+demarrerAgent --autoriser
 
 ouvrir() {  # etat commande…: a window, until shown and in front
   local e=$1; shift
@@ -34,6 +34,26 @@ ouvrir "$tmp/mdp" "$essai" --etat "$tmp/mdp" --nom "Appli essai" --focus mdp
 attendreQue devant "Appli essai"
 r=$(printf 'tape\nS3cret' | d); verifier "tape into the password field is refused" "refus champ de mot de passe" "$r"
 verifier "and the field is still empty" "" "$(cat "$tmp/mdp/mdp")"
+fermer
+
+echo "# Stream"
+# Mean brightness of what a fresh viewer receives, 0 to 1.
+clarte() {
+  "$build/tools/voir/vimba-voir" --port "$port" --duree 1 --png "$tmp/vue.png" >/dev/null 2>&1 || echo 1
+  convert "$tmp/vue.png" -colorspace gray -format '%[fx:mean]' info:
+}
+noir() { awk -v c="$(clarte)" 'BEGIN { exit !(c < 0.01) }'; }
+clair() { awk -v c="$(clarte)" 'BEGIN { exit !(c > 0.05) }'; }
+ouvrir "$tmp/essai" "$essai" --etat "$tmp/essai" --nom "Appli essai"
+attendreQue 10 sh -c "'$demande' --dossier '$dossier' etat | grep -q 'ecran=1'"
+r=$(d flux 1024 45 tuiles)
+[[ $r =~ ^ok\ flux\ ([0-9]+) ]] && port=${BASH_REMATCH[1]} || ko "flux: « $r »"
+clair && ok "the stream shows the screen" || ko "the stream is dark"
+ouvrir "$tmp/sensible" "$essai" --etat "$tmp/sensible" --nom Bitwarden
+attendreQue devant Bitwarden; noir && ok "black while Bitwarden is in front" || ko "not black under Bitwarden"
+fermer
+attendreQue devant "Appli essai"; attendreQue clair && ok "the picture comes back" || ko "still black"
+d flux-stop >/dev/null
 fermer
 
 echo "# Clipboard"
