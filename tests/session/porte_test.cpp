@@ -1,9 +1,7 @@
-// vimba-porte run as sshd runs it: the command in SSH_ORIGINAL_COMMAND, pipes on its
-// standard streams, a private folder in place of /tmp/vimba-sos.
+// vimba-porte run as sshd runs it: the command in SSH_ORIGINAL_COMMAND, the request on its
+// standard input, a private folder in place of /tmp/vimba-sos.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,57 +26,11 @@ struct Issue {
     std::string sortie, erreur;
 };
 
-// Runs the gate with COMMANDE and ENTREE on its standard input, both pipes drained at once.
-Issue porte(const std::string& dossier, const std::string& commande, const std::string& entree = {}) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        ::setenv("SSH_ORIGINAL_COMMAND", commande.c_str(), 1);
-        ::execl(VIMBA_PORTE, "vimba-porte", "--dossier", dossier.c_str(), "--attente", "300", nullptr);
-        ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    std::thread ecrivain([fd = in[1], entree] {
-        ::signal(SIGPIPE, SIG_IGN);
-        std::size_t fait = 0;
-        while (fait < entree.size()) {
-            const ssize_t n = ::write(fd, entree.data() + fait, entree.size() - fait);
-            if (n <= 0) break;
-            fait += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-    });
-    Issue r;
-    pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int ouverts = 2;
-    while (ouverts > 0 && ::poll(p, 2, 20000) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (p[i].fd < 0 || !p[i].revents) continue;
-            char tampon[65536];
-            const ssize_t n = ::read(p[i].fd, tampon, sizeof tampon);
-            if (n <= 0) {
-                ::close(p[i].fd);
-                p[i].fd = -1;
-                --ouverts;
-            } else {
-                (i == 0 ? r.sortie : r.erreur).append(tampon, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    ecrivain.join();
-    int statut = 0;
-    ::waitpid(pid, &statut, 0);
-    r.code = WIFEXITED(statut) ? WEXITSTATUS(statut) : -1;
-    return r;
-}
-
 void ecrire(const fs::path& f, const std::string& contenu) { std::ofstream(f, std::ios::binary) << contenu; }
+std::string lire(const fs::path& f) {
+    std::ifstream in(f, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 class Porte : public ::testing::Test {
 protected:
@@ -94,17 +46,25 @@ protected:
         if (repondeur.joinable()) repondeur.join();
         fs::remove_all(base);
     }
-    // Answers every request like the agent: "<prefix><text>", written then renamed.
-    void repondre(std::string prefixe) {
-        repondeur = std::thread([this, prefixe] {
+    // The gate on DANS with ENTREE as its input; its streams go to files beside the folder.
+    Issue porte(const std::string& commande, const std::string& entree = {}, const fs::path& dans = {}) {
+        const std::string e = (base / "e").string();
+        ecrire(e, entree);
+        ::setenv("SSH_ORIGINAL_COMMAND", commande.c_str(), 1);
+        const int s = std::system((std::string(VIMBA_PORTE) + " --dossier '" + (dans.empty() ? dossier : dans).string() +
+                                   "' --attente 300 <" + e + " >" + e + ".1 2>" + e + ".2").c_str());
+        return {WIFEXITED(s) ? WEXITSTATUS(s) : -1, lire(e + ".1"), lire(e + ".2")};
+    }
+    // Answers every request like the agent, with the request's own text, written then renamed.
+    void repondre() {
+        repondeur = std::thread([this] {
             while (!arret) {
-                for (const auto& e : fs::directory_iterator(dossier)) {
-                    const std::string nom = e.path().filename();
+                for (const auto& f : fs::directory_iterator(dossier)) {
+                    const std::string nom = f.path().filename();
                     if (nom.rfind("demande-", 0) != 0 || nom.ends_with(".tmp")) continue;
-                    std::ifstream f(e.path(), std::ios::binary);
-                    const std::string texte((std::istreambuf_iterator<char>(f)), {});
-                    fs::remove(e.path());
-                    ecrire(dossier / ".r", prefixe + texte);
+                    const std::string texte = lire(f.path());
+                    fs::remove(f.path());
+                    ecrire(dossier / ".r", texte);
                     fs::rename(dossier / ".r", dossier / ("reponse-" + nom.substr(8)));
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -116,18 +76,8 @@ protected:
     std::atomic<bool> arret{false};
 };
 
-TEST_F(Porte, CommandesRefusees) {
-    for (const char* c : {"", "sh", "demande etat", "DEMANDE", "lire", "lire /etc/passwd", "lire ../sos/vue.jpg",
-                          "lire vue.jpg vue.txt", "lire demande-1", "flux 4242", "scp -t /tmp", "demande;id"}) {
-        SCOPED_TRACE(c);
-        const Issue r = porte(dossier, c);
-        EXPECT_EQ(r.code, 3);
-        EXPECT_EQ(r.sortie, "");
-        EXPECT_NE(r.erreur.find("commande refusée"), std::string::npos) << r.erreur;
-    }
-}
-
-TEST_F(Porte, LireSeulementLesFichiersOrdinairesDuDossier) {
+// Only the regular files of the folder are read; anything else is refused, each its own way.
+TEST_F(Porte, CommandesEtLectures) {
     const std::string octets("\xff\xd8\0jpeg\n", 8);
     ecrire(dossier / "vue.jpg", octets);
     ecrire(base / "secret", "secret");
@@ -138,47 +88,43 @@ TEST_F(Porte, LireSeulementLesFichiersOrdinairesDuDossier) {
         int code;
         std::string sortie;
     } cas[] = {
-        {"lire vue.jpg", 0, octets},
-        {"lire vue.txt", 1, ""},     // a link, even to a readable file
+        {"lire vue.jpg", 0, octets}, {"lire vue.txt", 1, ""},  // a link, even to a readable file
         {"lire brut.png", 1, ""},    // a FIFO: refused without blocking
         {"lire flux.port", 1, ""},   // absent
+        {"", 3, ""}, {"sh", 3, ""}, {"demande etat", 3, ""}, {"DEMANDE", 3, ""}, {"lire", 3, ""}, {"lire /etc/passwd", 3, ""},
+        {"lire ../sos/vue.jpg", 3, ""}, {"lire vue.jpg vue.txt", 3, ""}, {"lire demande-1", 3, ""}, {"flux 4242", 3, ""},
+        {"scp -t /tmp", 3, ""}, {"demande;id", 3, ""},
     };
     for (const auto& c : cas) {
-        SCOPED_TRACE(c.commande);
-        const Issue r = porte(dossier, c.commande);
-        EXPECT_EQ(r.code, c.code) << r.erreur;
-        EXPECT_EQ(r.sortie, c.sortie);
+        const Issue r = porte(c.commande);
+        EXPECT_EQ(r.code, c.code) << c.commande << " : " << r.erreur;
+        EXPECT_EQ(r.sortie, c.sortie) << c.commande;
+        if (c.code == 3) EXPECT_NE(r.erreur.find("commande refusée"), std::string::npos) << r.erreur;
     }
     // The folder itself as a link is no folder.
     fs::create_directory_symlink(dossier, base / "lien");
-    EXPECT_EQ(porte(base / "lien", "lire vue.jpg").code, 1);
+    EXPECT_EQ(porte("lire vue.jpg", "", base / "lien").code, 1);
 }
 
-TEST_F(Porte, DemandeAtteintLAgentEtRendSaReponse) {
-    repondre("ok ");
-    Issue r = porte(dossier, "demande", "tape\nBonjour « Été »\n");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.sortie, "ok tape\nBonjour « Été »\n");
-    arret = true;
-    repondeur.join();
-    arret = false;
-    repondre("refus ");
-    r = porte(dossier, "demande", "clic 1 2");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.sortie, "refus clic 1 2");
-    // Nothing left behind: request and reply both gone.
-    EXPECT_TRUE(fs::is_empty(dossier));
-}
-
-TEST_F(Porte, DemandeSansAgentOuTropLongue) {
-    Issue r = porte(dossier, "demande", "etat");
+TEST_F(Porte, Demande) {
+    // Without an agent, or too long: nothing sent, the request taken back.
+    Issue r = porte("demande", "etat");
     EXPECT_EQ(r.code, 2);
-    EXPECT_TRUE(fs::is_empty(dossier)) << "the request is taken back";
-    r = porte(dossier, "demande", std::string((1 << 20) + 1, 'a'));
+    EXPECT_TRUE(fs::is_empty(dossier));
+    r = porte("demande", std::string((1 << 20) + 1, 'a'));
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.erreur.find("trop longue"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(dossier));
-    EXPECT_EQ(porte(base / "absent", "demande", "etat").code, 2);
+    EXPECT_EQ(porte("demande", "etat", base / "absent").code, 2);
+
+    repondre();
+    r = porte("demande", "ok tape\nBonjour « Été »\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.sortie, "ok tape\nBonjour « Été »\n");
+    r = porte("demande", "refus clic 1 2");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.sortie, "refus clic 1 2");
+    EXPECT_TRUE(fs::is_empty(dossier)) << "request and reply both gone";
 }
 
 TEST_F(Porte, FluxRelaieDansLesDeuxSensAvecDemiFermeture) {
@@ -197,13 +143,12 @@ TEST_F(Porte, FluxRelaieDansLesDeuxSensAvecDemiFermeture) {
     std::thread serveur([&] {
         const int c = ::accept(ecoute, nullptr, nullptr);
         char t[4096];
-        ssize_t n;
-        while ((n = ::read(c, t, sizeof t)) > 0) recu.append(t, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = ::read(c, t, sizeof t)) > 0;) recu.append(t, static_cast<std::size_t>(n));
         const std::string reponse(300000, 'f');
         for (std::size_t fait = 0; fait < reponse.size();) fait += static_cast<std::size_t>(::write(c, reponse.data() + fait, reponse.size() - fait));
         ::close(c);
     });
-    const Issue r = porte(dossier, "flux", "H 1280 60 tuiles\n");
+    const Issue r = porte("flux", "H 1280 60 tuiles\n");
     serveur.join();
     ::close(ecoute);
     EXPECT_EQ(r.code, 0);
@@ -211,9 +156,9 @@ TEST_F(Porte, FluxRelaieDansLesDeuxSensAvecDemiFermeture) {
     EXPECT_EQ(r.sortie, std::string(300000, 'f'));
 
     // No listener any more, or no port file: no stream runs.
-    EXPECT_EQ(porte(dossier, "flux").code, 1);
+    EXPECT_EQ(porte("flux").code, 1);
     fs::remove(dossier / "flux.port");
-    EXPECT_EQ(porte(dossier, "flux").code, 1);
+    EXPECT_EQ(porte("flux").code, 1);
 }
 
 }  // namespace
