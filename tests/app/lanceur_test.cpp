@@ -53,13 +53,6 @@ TEST_F(Lanceur, PlainPathOutputsAndExitCodes) {
     }
 }
 
-TEST_F(Lanceur, MissingShellCannotStart) {
-    Resultat r = lancerAvec(Programmes{ecrire("s.sh", "true"), "/nulle/part/bash"}, {}, false);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.sortie, "lancement impossible");
-    EXPECT_EQ(enClair(r.sortie), "lancement impossible");
-}
-
 // The stand-in prints what Debian's pkexec prints when the dialog is dismissed (126) or the
 // password refused (127); a script that exits 126 or 127 itself keeps its own text.
 TEST_F(Lanceur, AdminPathTellsPkexecRefusalFromTheScriptsOwnFailure) {
@@ -94,6 +87,8 @@ TEST_F(Lanceur, AdminPathTellsPkexecRefusalFromTheScriptsOwnFailure) {
     }
     Resultat absent = lancerAvec(Programmes{script, "/bin/bash", (dossier / "aucun").string(), geteuid()}, {"ok"}, true);
     EXPECT_EQ(absent.sortie, "lancement impossible");
+    Resultat sansShell = lancerAvec(Programmes{script, "/nulle/part/bash"}, {}, false);
+    EXPECT_EQ(std::make_pair(sansShell.ok, enClair(sansShell.sortie)), std::make_pair(false, std::string("lancement impossible")));
 }
 
 // Root runs only a script that nobody but root (here: this test's account) can change, nor
@@ -187,10 +182,9 @@ TEST(EnClair, FirstMatchingRuleWins) {
     for (const auto& c : cas) EXPECT_EQ(enClair(c.echec), c.phrase) << c.echec;
 }
 
-TEST(Ressources, FoundOnceWithTheScriptInside) {
+TEST(Ressources, PageAndScriptFound) {
     EXPECT_TRUE(fs::exists(fs::path(ressources()) / "interface.html"));
-    EXPECT_EQ(scriptSession(), ressources() + "/session.sh");
-    EXPECT_EQ(&ressources(), &ressources());
+    EXPECT_TRUE(fs::exists(scriptSession()));
 }
 
 }  // namespace
