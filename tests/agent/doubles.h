@@ -11,12 +11,10 @@ namespace vimba::essais {
 struct Journal {
     std::vector<std::string> appels;
     std::optional<std::string> devant, titre;
-    bool securise = false;
-    // When not negative, the focus is a password field from the question after this many.
-    int securiseApres = -1;
+    bool securise = false, ecran = true, agir = true, masque = false;
+    // Called with the count of focus questions so far, before the answer is read.
+    std::function<void(int)> surFocus;
     int focusDemandes = 0;
-    bool ecran = true;
-    bool agir = true;
     std::optional<std::string> presse;
     std::vector<Element> elements;
     std::optional<std::string> motifRecu;
@@ -24,20 +22,18 @@ struct Journal {
     int lecturesPortAvantOuverture = 0;
     std::deque<std::function<void()>> postes;
     int pauses = 0;
-    bool masque = false;
     std::uint64_t cle = 1, cleJugee = 0;
     // Run when the dispatcher lets the main loop turn in the middle of a request.
     std::function<void()> boucle;
+    void noter(std::string a) { appels.push_back(std::move(a)); }
 };
 
-class SaisieDouble final : public Saisie {
-public:
-    explicit SaisieDouble(Journal& j) : j_(j) {}
-    void cliquer(double x, double y, bool d, bool droit) override {
-        j_.appels.push_back("cliquer " + std::to_string(x) + " " + std::to_string(y) + (d ? " double" : "") + (droit ? " droit" : ""));
-    }
-    void bouger(double x, double y) override { j_.appels.push_back("bouger " + std::to_string(x) + " " + std::to_string(y)); }
-    void defiler(double, double, std::int32_t n) override { j_.appels.push_back("defiler " + std::to_string(n)); }
+struct SaisieDouble final : Saisie {
+    Journal& j;
+    explicit SaisieDouble(Journal& j) : j(j) {}
+    void cliquer(double x, double y, bool, bool) override { j.noter("cliquer " + std::to_string(x) + " " + std::to_string(y)); }
+    void bouger(double, double) override { j.noter("bouger"); }
+    void defiler(double, double, std::int32_t n) override { j.noter("defiler " + std::to_string(n)); }
     // Asks `avant` where the real one does around Tabs and line feeds (not between batches).
     void ecrire(const std::string& t, const std::function<bool()>& avant) override {
         std::string tape;
@@ -48,126 +44,90 @@ public:
             apresSaut = saut;
             tape += c;
         }
-        j_.appels.push_back("ecrire " + tape);
+        j.noter("ecrire " + tape);
     }
     bool frapper(const std::string& c) override {
-        j_.appels.push_back("frapper " + c);
+        j.noter("frapper " + c);
         return c != "cmd";
     }
-
-private:
-    Journal& j_;
 };
 
-class GardesDouble final : public Gardes {
-public:
-    explicit GardesDouble(Journal& j) : j_(j) {}
+struct GardesDouble final : Gardes {
+    Journal& j;
+    explicit GardesDouble(Journal& j) : j(j) {}
     std::optional<std::string> appDevant() override {
-        j_.appels.push_back("appDevant");
-        return j_.devant;
+        j.noter("appDevant");
+        return j.devant;
     }
-    std::optional<std::string> titreDevant() override { return j_.titre; }
-    std::uint64_t cleDevant() override { return j_.cle; }
+    std::optional<std::string> titreDevant() override { return j.titre; }
+    std::uint64_t cleDevant() override { return j.cle; }
     bool champSecurise() override {
-        ++j_.focusDemandes;
-        if (j_.securiseApres >= 0 && j_.focusDemandes > j_.securiseApres) return true;
-        return j_.securise;
+        if (j.surFocus) j.surFocus(++j.focusDemandes);
+        return j.securise;
     }
-
-private:
-    Journal& j_;
 };
 
-class PermissionsDouble final : public Permissions {
-public:
-    explicit PermissionsDouble(Journal& j) : j_(j) {}
-    bool voitEcran() override { return j_.ecran; }
-    bool peutAgir() override { return j_.agir; }
+struct PermissionsDouble final : Permissions {
+    Journal& j;
+    explicit PermissionsDouble(Journal& j) : j(j) {}
+    bool voitEcran() override { return j.ecran; }
+    bool peutAgir() override { return j.agir; }
     void demanderAutorisations() override {}
-
-private:
-    Journal& j_;
 };
 
-class PresseDouble final : public PressePapiers {
-public:
-    explicit PresseDouble(Journal& j) : j_(j) {}
-    std::optional<std::string> lire() override { return j_.presse; }
-    void ecrire(const std::string& t) override { j_.presse = t; }
-
-private:
-    Journal& j_;
+struct PresseDouble final : PressePapiers {
+    Journal& j;
+    explicit PresseDouble(Journal& j) : j(j) {}
+    std::optional<std::string> lire() override { return j.presse; }
+    void ecrire(const std::string& t) override { j.presse = t; }
 };
 
-class LectureDouble final : public Lecture {
-public:
-    explicit LectureDouble(Journal& j) : j_(j) {}
+struct LectureDouble final : Lecture {
+    Journal& j;
+    explicit LectureDouble(Journal& j) : j(j) {}
     std::vector<Element> elements(const std::optional<std::string>& motif, int) override {
-        j_.motifRecu = motif;
-        return j_.elements;
+        j.motifRecu = motif;
+        return j.elements;
     }
     std::optional<Element> viser(const std::string&) override {
-        if (j_.elements.empty()) return std::nullopt;
-        return j_.elements.front();
+        return j.elements.empty() ? std::nullopt : std::optional<Element>(j.elements.front());
     }
-
-private:
-    Journal& j_;
 };
 
-class PhotographeDouble final : public Photographe {
-public:
+struct PhotographeDouble final : Photographe {
     std::string capturer() override { return "ok vue double"; }
 };
 
-class MarquageDouble final : public Marquage {
-public:
-    explicit MarquageDouble(Journal& j) : j_(j) {}
+struct MarquageDouble final : Marquage {
+    Journal& j;
+    explicit MarquageDouble(Journal& j) : j(j) {}
     void montrer(double x, double y, const std::string& t) override {
-        j_.appels.push_back("montrer " + std::to_string(static_cast<long long>(x)) + " " + std::to_string(static_cast<long long>(y)) + " [" + t + "]");
+        j.noter("montrer " + std::to_string(static_cast<long long>(x)) + " " + std::to_string(static_cast<long long>(y)) + " [" + t + "]");
     }
-    void tracer(const std::vector<Point>& p) override { j_.appels.push_back("tracer " + std::to_string(p.size())); }
-    void effacer() override { j_.appels.push_back("effacer"); }
-
-private:
-    Journal& j_;
+    void tracer(const std::vector<Point>& p) override { j.noter("tracer " + std::to_string(p.size())); }
+    void effacer() override { j.noter("effacer"); }
 };
 
-class DiffusionDouble final : public Diffusion {
-public:
-    explicit DiffusionDouble(Journal& j) : j_(j) {}
+struct DiffusionDouble final : Diffusion {
+    Journal& j;
+    explicit DiffusionDouble(Journal& j) : j(j) {}
     void demarrer(const std::string&, std::int64_t l, std::int64_t q, const std::string& m) override {
-        j_.appels.push_back("demarrer " + std::to_string(l) + " " + std::to_string(q) + " " + m);
+        j.noter("demarrer " + std::to_string(l) + " " + std::to_string(q) + " " + m);
     }
-    std::uint16_t port() const override {
-        if (j_.lecturesPortAvantOuverture > 0) {
-            --j_.lecturesPortAvantOuverture;
-            return 0;
-        }
-        return j_.port;
-    }
+    std::uint16_t port() const override { return j.lecturesPortAvantOuverture > 0 && j.lecturesPortAvantOuverture-- ? 0 : j.port; }
     std::string moteurActif() const override { return "aucun"; }
-    void arreter() override { j_.appels.push_back("arreter"); }
+    void arreter() override { j.noter("arreter"); }
     void masquer(bool m, std::uint64_t cle) override {
-        if (m != j_.masque) j_.appels.push_back(m ? "masquer" : "demasquer");
-        j_.masque = m;
-        j_.cleJugee = cle;
+        if (m != j.masque) j.noter(m ? "masquer" : "demasquer");
+        j.masque = m;
+        j.cleJugee = cle;
     }
-
-private:
-    Journal& j_;
 };
 
 inline Services servicesDoubles(Journal& j) {
-    Services s;
-    s.saisie = std::make_unique<SaisieDouble>(j);
-    s.gardes = std::make_unique<GardesDouble>(j);
-    s.permissions = std::make_unique<PermissionsDouble>(j);
-    s.presse = std::make_unique<PresseDouble>(j);
-    s.lecture = std::make_unique<LectureDouble>(j);
-    s.photographe = std::make_unique<PhotographeDouble>();
-    s.marqueur = std::make_unique<MarquageDouble>(j);
-    s.diffuseur = std::make_unique<DiffusionDouble>(j);
+    Services s{std::make_unique<SaisieDouble>(j), std::make_unique<GardesDouble>(j), std::make_unique<PermissionsDouble>(j),
+               std::make_unique<PresseDouble>(j), std::make_unique<LectureDouble>(j), std::make_unique<PhotographeDouble>(),
+               std::make_unique<MarquageDouble>(j), std::make_unique<DiffusionDouble>(j)};
     s.poster = [&j](std::function<void()> f) { j.postes.push_back(std::move(f)); };
     s.pause = [&j](int) { ++j.pauses; };
     s.laisserTourner = [&j] {
