@@ -1,5 +1,6 @@
 // The real window under Xvfb: WebKitGTK loads the page, the page talks to the bridge, the
-// session opens with a fixture script and a pkexec stand-in, and closes again.
+// session opens with a fixture script and a pkexec stand-in, and closes again; and the page
+// alone, its posts kept in the page.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -31,6 +32,8 @@ bool attendre(F condition, double secondes = 10) {
     return condition();
 }
 
+void patienter(double secondes) { attendre([] { return false; }, secondes); }
+
 std::string lireFichier(const fs::path& p) {
     std::ifstream f(p);
     std::stringstream s;
@@ -45,16 +48,14 @@ protected:
                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dossier);
         fs::create_directories(dossier / "requetes");
-        // The fixture script logs each step and answers by the code it is given.
+        // The fixture script logs each step; only the code « bon » is good.
         script = dossier / "session.sh";
         std::ofstream(script) << "#!/bin/bash\n"
                                  "echo \"$*\" >> '" << (dossier / "journal").string() << "'\n"
                                  "case $1 in\n"
-                                 "  preparer) case $2 in bon) exit 0;; serveur) echo 'serveur muet' >&2; exit 4;;"
-                                 " *) echo 'code refusé' >&2; exit 1;; esac;;\n"
+                                 "  preparer) [ \"$2\" = bon ] || { echo 'code refusé' >&2; exit 1; };;\n"
                                  "  activer) echo jeton-42;;\n"
-                                 "  veille) echo 'ssh=0';;\n"
-                                 "  arreter) [ -e '" << (dossier / "lent").string() << "' ] && sleep 1.5;;\n"
+                                 "  veille) echo 'ssh=1';;\n"
                                  "esac\n";
         fs::permissions(script, fs::perms::owner_all);
         // Stands in for pkexec: runs the program, or acts out a dismissed dialog.
@@ -77,7 +78,7 @@ protected:
         fs::remove_all(dossier);
     }
 
-    // Runs a script in the page and waits for its value, as text.
+    // Runs a script in the page and waits for its value, as text (empty for undefined or null).
     std::string evaluer(const std::string& js) {
         struct Attente {
             bool fini = false;
@@ -87,8 +88,7 @@ protected:
             fenetre->vue(), js.c_str(), -1, nullptr, nullptr, nullptr,
             [](GObject* o, GAsyncResult* r, gpointer p) {
                 auto* a = static_cast<Attente*>(p);
-                JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(o), r, nullptr);
-                if (v) {
+                if (JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(o), r, nullptr)) {
                     if (!jsc_value_is_undefined(v) && !jsc_value_is_null(v)) {
                         gchar* t = jsc_value_to_string(v);
                         a->valeur = t;
@@ -109,10 +109,25 @@ protected:
     void capturer(const std::string& nom) {
         const char* d = getenv("VIMBA_CAPTURES");
         if (!d) return;
-        attendre([] { return false; }, 0.6);
+        patienter(0.6);
         std::system(("import -window root '" + std::string(d) + "/" + nom + ".png'").c_str());
     }
     std::string journalScript() { return lireFichier(dossier / "journal"); }
+    // For the page's own tests: what it posts is kept in the page and never reaches the application.
+    void enregistrer() { evaluer("window.recus = []; window.envoyer = m => window.recus.push(JSON.stringify(m))"); }
+    std::string dernierRecu() {
+        attendre([&] { return evaluer("String(window.recus.length)") != "0"; }, 2);
+        return evaluer("(() => { const m = window.recus.at(-1); window.recus = []; return m; })()");
+    }
+    std::string visibles() {
+        return evaluer("[...document.querySelectorAll('.vue')].filter(v => !v.hidden).map(v => v.id).join(',')");
+    }
+    size_t arrets() {
+        auto j = journalScript();
+        size_t n = 0;
+        for (size_t p = j.find("arreter"); p != std::string::npos; p = j.find("arreter", p + 1)) ++n;
+        return n;
+    }
 
     fs::path dossier, script, pkexec;
     essais::Journal journal;
@@ -121,7 +136,7 @@ protected:
     int quittes = 0;
 };
 
-TEST_F(FenetreReelle, PermissionsShownAfterLoadAndOnRequest) {
+TEST_F(FenetreReelle, PermissionsShownAfterLoadOnRequestAndOnReturn) {
     EXPECT_EQ(evaluer("document.getElementById('aut-ecran').className"), "oui");
     journal.agir = false;
     poster("{action: 'revoir-autorisations'}");
@@ -131,34 +146,30 @@ TEST_F(FenetreReelle, PermissionsShownAfterLoadAndOnRequest) {
     EXPECT_TRUE(attendre([&] {
         return evaluer("String(document.documentElement.scrollHeight <= window.innerHeight)") == "true";
     }, 2)) << evaluer("document.documentElement.scrollHeight") << " > " << evaluer("window.innerHeight");
+
+    // Again a while after the system's settings were asked for, and when the window comes back.
+    journal.agir = true;
+    poster("{action: 'autorise'}");
+    ASSERT_TRUE(attendre([&] { return evaluer("document.getElementById('aut-agir').className") == "oui"; }, 3));
+    GtkWidget* autre = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_show(autre);
+    gtk_window_present(GTK_WINDOW(autre));
+    ASSERT_TRUE(attendre([&] { return gtk_window_is_active(GTK_WINDOW(autre)); }));
+    patienter(0.6);
+    journal.agir = false;
+    gtk_window_present(fenetre->fenetre());
+    EXPECT_TRUE(attendre([&] { return evaluer("document.getElementById('aut-agir').className") == "non"; }));
+    gtk_widget_destroy(autre);
 }
 
 TEST_F(FenetreReelle, MalformedMessagesDoNothing) {
     for (const char* m : {"'fermer'", "42", "{}", "{action: 'Fermer'}", "{action: 7}", "[{action: 'fermer'}]"})
         poster(m);
-    attendre([] { return false; }, 0.3);
+    patienter(0.3);
     EXPECT_EQ(quittes, 0);
     EXPECT_EQ(journalScript(), "");
     poster("{action: 'fermer'}");
     EXPECT_TRUE(attendre([&] { return quittes == 1; }));
-}
-
-TEST_F(FenetreReelle, FailuresReachThePageInFrench) {
-    struct Cas {
-        const char* code;
-        const char* vue;
-        const char* champ;
-        const char* phrase;
-    } cas[] = {
-        {"faux", "vue-code", "erreur-code",
-         "Ce code n’est pas valable, ou il a déjà servi. Demandez-en un nouveau à Ilvo."},
-        {"serveur", "vue-souci", "message-souci", "Le serveur n’a pas répondu. Vérifiez que votre internet fonctionne."},
-    };
-    for (const auto& c : cas) {
-        poster(std::string("{action: 'code', code: '") + c.code + "'}");
-        EXPECT_TRUE(attendre([&] { return texte(c.champ) == c.phrase; })) << c.code << " : " << texte(c.champ);
-        EXPECT_TRUE(visible(c.vue)) << c.code;
-    }
 }
 
 TEST_F(FenetreReelle, CancelledAdminStepOffersRetryWithoutPreparingAgain) {
@@ -189,7 +200,7 @@ TEST_F(FenetreReelle, SessionOpensSmallAndClosesBackToFullSize) {
     EXPECT_EQ(y, zone.y + Fenetre::marge);
     EXPECT_TRUE(visible("vue-ouverte"));
     capturer("petit");
-    EXPECT_TRUE(attendre([&] { return texte("texte-veille") != "" && journalScript().find("veille") != std::string::npos; }, 5));
+    EXPECT_TRUE(attendre([&] { return texte("texte-veille") == "Ilvo est connecté"; }, 5)) << texte("texte-veille");
     EXPECT_NE(journalScript().find("prevenir jeton-42"), std::string::npos) << journalScript();
 
     evaluer("document.getElementById('bouton-arreter').click()");
@@ -226,39 +237,6 @@ TEST_F(FenetreReelle, SmallPanelIsDrivenByKeyboard) {
     EXPECT_TRUE(attendre([&] { return visible("vue-fermee"); }));
     EXPECT_FALSE(fenetre->sessionOuverte());
     gtk_widget_destroy(dialogue);
-}
-
-// Closing asks for the password: while it runs the page says so, offers nothing to press, and
-// a second "arreter" reaching the application is dropped.
-TEST_F(FenetreReelle, ClosingShowsItsStateAndRunsOnce) {
-    poster("{action: 'code', code: 'bon'}");
-    ASSERT_TRUE(attendre([&] { return visible("vue-ouverte"); }, 15));
-    std::ofstream(dossier / "lent") << "";
-    evaluer("document.getElementById('bouton-arreter').click()");
-    EXPECT_EQ(texte("titre-avancement"), "Fermeture…");
-    EXPECT_TRUE(visible("vue-avancement"));
-    const std::string actifs = "String([...document.querySelectorAll('button')].filter(b => !b.disabled).length)";
-    EXPECT_EQ(evaluer(actifs), "0");
-    capturer("fermeture");
-    poster("{action: 'arreter'}");
-    EXPECT_TRUE(attendre([&] { return visible("vue-fermee"); }));
-    EXPECT_NE(evaluer(actifs), "0");
-    auto j = journalScript();
-    size_t n = 0;
-    for (size_t p = j.find("arreter"); p != std::string::npos; p = j.find("arreter", p + 1)) ++n;
-    EXPECT_EQ(n, 1u) << j;
-}
-
-TEST_F(FenetreReelle, PermissionsAskedAgainWhenTheWindowComesBack) {
-    GtkWidget* autre = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_widget_show(autre);
-    gtk_window_present(GTK_WINDOW(autre));
-    ASSERT_TRUE(attendre([&] { return gtk_window_is_active(GTK_WINDOW(autre)); }));
-    attendre([] { return false; }, 0.6);
-    journal.agir = false;
-    gtk_window_present(fenetre->fenetre());
-    EXPECT_TRUE(attendre([&] { return evaluer("document.getElementById('aut-agir').className") == "non"; }));
-    gtk_widget_destroy(autre);
 }
 
 // Whatever bytes the text holds, the page gets each character as it was sent.
@@ -309,12 +287,12 @@ TEST_F(FenetreReelle, OnlyItsOwnPagesLoad) {
     };
     for (const auto& c : cas) {
         c.faire();
-        attendre([] { return false; }, 0.5);
+        patienter(0.5);
         EXPECT_EQ(std::string(webkit_web_view_get_uri(fenetre->vue())), "vimba-ressources:///interface.html") << c.quoi;
         EXPECT_EQ(evaluer("document.title"), "Dépannage Vimba") << c.quoi;
     }
     // A load asked of the view may open a connection ahead of the policy; no request may follow.
-    attendre([] { return false; }, 0.3);
+    patienter(0.3);
     for (int client; (client = accept(ecoute, nullptr, nullptr)) >= 0; close(client)) {
         char octet;
         EXPECT_LE(recv(client, &octet, 1, MSG_DONTWAIT), 0) << "une requête est partie vers " << http;
@@ -346,7 +324,7 @@ TEST_F(FenetreReelle, DroppedLinkDoesNotLoad) {
                          return FALSE;
                      }),
                      &depose);
-    attendre([] { return false; }, 0.5);
+    patienter(0.5);
     int x = 0, y = 0;
     gtk_window_get_position(fenetre->fenetre(), &x, &y);
     const std::string au = std::to_string(x + Fenetre::largeur / 2) + " " + std::to_string(y + Fenetre::hauteur / 2);
@@ -357,7 +335,7 @@ TEST_F(FenetreReelle, DroppedLinkDoesNotLoad) {
                                nullptr);
     ASSERT_TRUE(attendre([&] { return fs::exists(dossier / "lache"); }));
     ASSERT_TRUE(attendre([&] { return depose; }, 2)) << "rien n’a été déposé sur la page";
-    attendre([] { return false; }, 1);
+    patienter(1);
     EXPECT_EQ(std::string(webkit_web_view_get_uri(fenetre->vue())), "vimba-ressources:///interface.html");
     EXPECT_EQ(evaluer("document.title"), "Dépannage Vimba");
     gtk_widget_destroy(source);
@@ -380,7 +358,7 @@ TEST_F(FenetreReelle, MessagesFromAnotherPageAreIgnored) {
         const char* t = webkit_web_view_get_title(fenetre->vue());
         return t && std::string(t) == "ailleurs";
     }));
-    attendre([] { return false; }, 0.5);
+    patienter(0.5);
     EXPECT_EQ(quittes, 0);
     EXPECT_EQ(journalScript(), "");
 }
@@ -390,12 +368,142 @@ TEST_F(FenetreReelle, TerminationWithASessionOpenRunsArreterOnce) {
     ASSERT_TRUE(attendre([&] { return fenetre->sessionOuverte(); }, 15));
     fenetre->terminer();
     fenetre->terminer();
-    auto j = journalScript();
-    size_t n = 0;
-    for (size_t p = j.find("arreter"); p != std::string::npos; p = j.find("arreter", p + 1)) ++n;
-    EXPECT_EQ(n, 1u) << j;
+    EXPECT_EQ(arrets(), 1u) << journalScript();
     EXPECT_EQ(quittes, 1);
     EXPECT_FALSE(agent->enMarche());
+}
+
+// The page alone: every notice shows its view, every button posts its action.
+TEST_F(FenetreReelle, PageEveryNoticeShowsItsView) {
+    struct Cas {
+        const char* appel;
+        const char* vue;
+        const char* id;
+        const char* texte;
+    } cas[] = {
+        {"repondre('avancement','Autorisation|Votre ordinateur va vous demander')", "vue-avancement",
+         "message-avancement", "Votre ordinateur va vous demander"},
+        {"repondre('avancement','Presque fini|On prévient Ilvo…')", "vue-avancement", "titre-avancement", "Presque fini"},
+        // A watch notice changes only the status line; a new session never starts with the last one's state.
+        {"repondre('veille','actif')", "vue-avancement", "texte-veille", "Ilvo est connecté"},
+        {"repondre('ouverte','')", "vue-ouverte", "texte-veille", "En attente d’Ilvo…"},
+        {"repondre('veille','actif')", "vue-ouverte", "texte-veille", "Ilvo est connecté"},
+        {"repondre('veille','calme')", "vue-ouverte", "texte-veille", "En attente d’Ilvo…"},
+        {"repondre('veille','actif')", "vue-ouverte", "texte-veille", "Ilvo est connecté"},
+        {"repondre('fermee','')", "vue-fermee", "texte-veille", "Ilvo est connecté"},
+        {"repondre('code-refuse','Ce code n’est pas valable')", "vue-code", "erreur-code", "Ce code n’est pas valable"},
+        {"repondre('souci','Le serveur n’a pas répondu.')", "vue-souci", "message-souci", "Le serveur n’a pas répondu."},
+        {"repondre('souci-reprise','Pas autorisé')", "vue-souci", "message-souci", "Pas autorisé"},
+        {"repondre('inconnu','x')", "vue-souci", "message-souci", "Pas autorisé"},
+    };
+    for (const auto& c : cas) {
+        evaluer(c.appel);
+        EXPECT_EQ(visibles(), c.vue) << c.appel;
+        EXPECT_EQ(texte(c.id), c.texte) << c.appel;
+    }
+    // The live region repeats the sentence for screen readers.
+    EXPECT_TRUE(attendre([&] { return texte("annonces") == "Pas autorisé"; }));
+
+    evaluer("repondre('permissions','1 0')");
+    EXPECT_EQ(evaluer("document.getElementById('aut-ecran').className + ' ' + document.getElementById('aut-agir').className"),
+              "oui non");
+    EXPECT_EQ(evaluer("String(document.getElementById('bouton-autoriser').hidden)"), "false");
+    evaluer("repondre('permissions','1 1')");
+    EXPECT_EQ(evaluer("String(document.getElementById('bouton-autoriser').hidden)"), "true");
+}
+
+// The watch's status line is a live region: it changes only when the state does, so a
+// screen reader speaks each change once and not every two seconds.
+TEST_F(FenetreReelle, PageWatchStateIsSpokenOncePerChange) {
+    evaluer("repondre('ouverte','')");
+    evaluer("window.changements = 0;"
+            "new MutationObserver(l => window.changements += l.length)"
+            ".observe(document.getElementById('texte-veille').closest('[aria-live]'),"
+            " {childList: true, characterData: true, subtree: true})");
+    for (const char* etat : {"calme", "actif", "actif", "actif", "calme", "calme"})
+        evaluer(std::string("repondre('veille','") + etat + "')");
+    patienter(0.1);
+    EXPECT_EQ(evaluer("String(window.changements)"), "2");
+}
+
+TEST_F(FenetreReelle, PageEveryButtonPostsItsAction) {
+    enregistrer();
+    auto cliquer = [&](const std::string& id) { evaluer("document.getElementById('" + id + "').click()"); };
+    // An empty code is refused in the page and posts nothing.
+    evaluer("document.getElementById('code').value = '  '");
+    evaluer("document.getElementById('formulaire-code').requestSubmit()");
+    patienter(0.2);
+    EXPECT_EQ(evaluer("String(window.recus.length)"), "0");
+    EXPECT_EQ(evaluer("document.getElementById('code').getAttribute('aria-invalid')"), "true");
+
+    evaluer("document.getElementById('code').value = ' AB-12 '");
+    evaluer("document.getElementById('formulaire-code').requestSubmit()");
+    EXPECT_EQ(dernierRecu(), R"({"action":"code","code":"AB-12"})");
+    EXPECT_EQ(visibles(), "vue-avancement");
+
+    struct Cas {
+        const char* avant;
+        const char* bouton;
+        const char* message;
+    } cas[] = {
+        {"repondre('souci-reprise','x')", "bouton-reessayer", R"({"action":"reprendre"})"},
+        {"repondre('permissions','0 0')", "bouton-autoriser", R"({"action":"autorise"})"},
+        {"", "bouton-quitter", R"({"action":"fermer"})"},
+        {"repondre('ouverte','')", "bouton-arreter", R"({"action":"arreter"})"},
+    };
+    for (const auto& c : cas) {
+        if (*c.avant) evaluer(c.avant);
+        cliquer(c.bouton);
+        EXPECT_EQ(dernierRecu(), c.message) << c.bouton;
+    }
+    // While closing the page says so and offers nothing to press, a watch notice changes nothing.
+    const std::string actifs = "String([...document.querySelectorAll('button')].filter(b => !b.disabled).length)";
+    evaluer("repondre('veille','actif')");
+    EXPECT_EQ(visibles() + " " + texte("titre-avancement") + " " + evaluer(actifs), "vue-avancement Fermeture… 0");
+    EXPECT_EQ(texte("texte-veille"), "En attente d’Ilvo…");
+    cliquer("bouton-arreter");
+    patienter(0.2);
+    EXPECT_EQ(evaluer("String(window.recus.length)"), "0");
+    // Buttons that only change the view post nothing.
+    evaluer("repondre('fermee','')");
+    EXPECT_NE(evaluer(actifs), "0");
+    cliquer("bouton-recommencer");
+    evaluer("repondre('souci','x')");
+    cliquer("bouton-nouveau-code");
+    patienter(0.2);
+    EXPECT_EQ(evaluer("String(window.recus.length)"), "0");
+    EXPECT_EQ(visibles(), "vue-code");
+    EXPECT_EQ(evaluer("document.activeElement.id"), "code");
+}
+
+// « Réessayer » sends the code again while it was being checked, and retries the
+// administrator step once that had begun; the code is never typed again.
+TEST_F(FenetreReelle, PageRetryNeedsNoRetyping) {
+    enregistrer();
+    evaluer("document.getElementById('code').value = '314159'");
+    evaluer("document.getElementById('formulaire-code').requestSubmit()");
+    dernierRecu();
+    const std::string code = R"({"action":"code","code":"314159"})", reprendre = R"({"action":"reprendre"})";
+    struct Cas {
+        const char* notices;
+        const std::string& message;
+    } cas[] = {
+        {"repondre('souci','Le serveur n’a pas répondu.')", code},
+        {"repondre('souci','Le serveur n’a pas répondu.')", code},
+        {"repondre('avancement','Autorisation|x'); repondre('souci','tunnel muet')", reprendre},
+        {"repondre('souci-reprise','Pas autorisé')", reprendre},
+    };
+    for (const auto& c : cas) {
+        evaluer(c.notices);
+        EXPECT_EQ(evaluer("document.activeElement.id"), "bouton-reessayer") << c.notices;
+        evaluer("document.getElementById('bouton-reessayer').click()");
+        EXPECT_EQ(dernierRecu(), c.message) << c.notices;
+    }
+    // A refused code stays, selected: typing replaces it, an arrow key lets it be fixed.
+    evaluer("repondre('code-refuse','Ce code n’est pas valable')");
+    EXPECT_EQ(evaluer("const c = document.getElementById('code');"
+                      " c.value + ' ' + c.selectionStart + ' ' + c.selectionEnd + ' ' + document.activeElement.id"),
+              "314159 0 6 code");
 }
 
 // The page's folder cannot be found: nothing is served, not even from the current directory.
@@ -419,7 +527,7 @@ TEST(RessourcesIntrouvables, NothingIsServed) {
                          }),
                          &echec);
         EXPECT_TRUE(attendre([&] { return echec; })) << "« " << dossierPage << " »";
-        attendre([] { return false; }, 0.2);
+        patienter(0.2);
         const char* titre = webkit_web_view_get_title(f.vue());
         EXPECT_NE(std::string(titre ? titre : ""), "fuite") << "« " << dossierPage << " »";
     }
