@@ -3,10 +3,13 @@
 // It writes its state, one file per fact, into the folder given with --etat, and the
 // root-coordinate rectangle of each widget into "geometrie"; "pret" appears once shown.
 // The zone also logs the server time of its presses ("temps": type and time, the double
-// click's extra event as type 2) and releases ("lachers").
+// click's extra event as type 2) and releases ("lachers"). SIGUSR1 keeps its main loop
+// busy for 20 s: running, yet answering nothing.
 //   appli_essai --etat DIR [--nom NAME] [--titre TITLE] [--focus entree|mdp|texte|aucun] [--sans-accessibilite]
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -181,6 +184,12 @@ int main(int argc, char** argv) {
                          g_timeout_add(200, publierGeometrie, nullptr);
                          return FALSE;
                      }), nullptr);
+    g_unix_signal_add(SIGUSR1, [](gpointer) -> gboolean {
+        const gint64 fin = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
+        while (g_get_monotonic_time() < fin) {
+        }
+        return G_SOURCE_CONTINUE;
+    }, nullptr);
     gtk_main();
     return 0;
 }

@@ -140,15 +140,18 @@ for cas in "Ｂａｎｑｕｅ Nationale|Ｂａｎｑｕｅ Nationale" "Вitward
   fermer
 done
 
-echo "# A frozen application in front"
+echo "# A frozen application in front: stopped, then busy"
 ouvrir "$tmp/fige" --nom Figée
 devant Figée
-kill -STOP "${pids[-1]}"
-for verbe in etat "bouger 5 5" "touche a"; do
-  t0=$(maintenant); d $verbe >/dev/null; ms=$((($(maintenant) - t0) / 1000000))
-  verifier "$verbe waits at most one bounded question (${ms} ms)" 1 "$([ "$ms" -lt 2000 ] && echo 1)"
+for gel in STOP USR1; do
+  kill -$gel "${pids[-1]}"
+  for verbe in etat "bouger 5 5" "touche a"; do
+    t0=$(maintenant); d $verbe >/dev/null; ms=$((($(maintenant) - t0) / 1000000))
+    verifier "$gel: $verbe waits one bounded question at most (${ms} ms)" 1 "$([ "$ms" -lt 1500 ] && echo 1)"
+  done
+  kill -CONT "${pids[-1]}"
 done
-kill -CONT "${pids[-1]}"; fermer
+fermer
 
 echo "# Accessibility out of reach"
 dossier2=$tmp/canal2
