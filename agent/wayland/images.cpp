@@ -35,6 +35,7 @@ struct ImagesPortail::Etat {
     std::vector<std::uint8_t> image, arriere;
     int largeur = 0, hauteur = 0;
     std::uint64_t numero = 0;
+    std::chrono::steady_clock::time_point arrivee{};
     // The main output's part of the stream when the stream is wider than it (whole desktop).
     std::optional<std::pair<int, int>> origineCoupe;
     int largeurCoupe = 0, hauteurCoupe = 0;
@@ -81,6 +82,7 @@ struct ImagesPortail::Etat {
                     largeur = w;
                     hauteur = h;
                     ++numero;
+                    arrivee = std::chrono::steady_clock::now();
                 }
                 nouvelle.notify_all();
             }
@@ -223,6 +225,13 @@ bool ImagesPortail::lire(std::uint64_t apres, int millisecondes, const std::func
     }
     lecteur(vue);
     return true;
+}
+
+long ImagesPortail::msDepuisDerniere() const {
+    std::lock_guard v(e_->verrou);
+    if (e_->numero == 0) return 1L << 30;
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - e_->arrivee).count());
 }
 
 std::uint64_t ImagesPortail::dernier() const {

@@ -25,6 +25,8 @@ public:
     // one (under a lock: keep the call short). False when there is no frame at all.
     bool lire(std::uint64_t apres, int millisecondes, const std::function<void(const VueImage&)>& lecteur);
     std::uint64_t dernier() const;
+    // Milliseconds since the latest frame came; a large number when none came yet.
+    long msDepuisDerniere() const;
 
     ImagesPortail(const ImagesPortail&) = delete;
     ImagesPortail& operator=(const ImagesPortail&) = delete;

@@ -12,9 +12,10 @@ namespace vimba::photo {
 
 namespace {
 
-// A frame already on its way when asked is taken; a still screen sends none, so the wait
-// stays within about one frame of the stream.
+// A still screen sends no frame, so the latest one is the screen. While frames keep coming
+// (something moves), one already on its way is worth a short wait.
 constexpr int kFraicheurMs = 20;
+constexpr long kEcranCalmeMs = 150;
 
 class EcranWayland final : public Ecran {
 public:
@@ -25,7 +26,8 @@ public:
         if (!lisible() || !images.demarrer(2000)) return std::nullopt;
         const auto [largeur, hauteur] = taille();
         std::optional<Image> image;
-        images.lire(images.dernier(), kFraicheurMs, [&](const wayland::VueImage& v) {
+        const int attente = images.msDepuisDerniere() < kEcranCalmeMs ? kFraicheurMs : 0;
+        images.lire(images.dernier(), attente, [&](const wayland::VueImage& v) {
             // Logical pixels, as on X11 for the same layout: a scaled output is reduced.
             const int l = largeur > 0 && largeur < v.largeur ? largeur : v.largeur;
             const int h = largeur > 0 && largeur < v.largeur ? hauteur : v.hauteur;
