@@ -215,14 +215,16 @@ std::string Agent::lire(const std::vector<std::string_view>& mots) {
     auto liste = s_.lecture->elements(motif, maximumLire + 1);
     const bool coupe = liste.size() > static_cast<std::size_t>(maximumLire);
     if (coupe) liste.resize(maximumLire);
+    const std::string partielle = s_.lecture->interrompue() ? "\n… liste partielle (délai dépassé)" : "";
     if (!liste.empty())
         return "ok " + std::to_string(liste.size()) + " éléments dans « " + nomDevant() + " »\n" + enLignes(liste) +
                (coupe ? "\n… et d’autres éléments au-delà de ces " + std::to_string(maximumLire) +
                             " (« lire MOTIF » pour les chercher)"
-                      : "");
+                      : "") +
+               partielle;
     std::string r = "ok rien d'étiqueté dans « " + nomDevant() + " »";
     if (motif) r += " pour « " + *motif + " »";
-    return r + " — là, il faut vraiment regarder l'image";
+    return r + " — là, il faut vraiment regarder l'image" + partielle;
 }
 
 std::string Agent::viser(const std::vector<std::string_view>& mots) {

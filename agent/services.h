@@ -67,6 +67,8 @@ public:
     virtual ~Lecture() = default;
     virtual std::vector<Element> elements(const std::optional<std::string>& motif, int maximum) = 0;
     virtual std::optional<Element> viser(const std::string& nom) = 0;
+    // Whether the last list stopped early because the application stopped answering.
+    virtual bool interrompue() const { return false; }
 };
 
 // Still screenshot; returns the complete reply of the "vue" verb.

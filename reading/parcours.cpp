@@ -1,5 +1,5 @@
-// The walk: bounded three ways, labels chosen title first, frames read only for nodes
-// that can be listed. What is on screen comes first: the window in front before the
+// The walk: bounded three ways, labels chosen title first, frames read only for the nodes
+// listed. What is on screen comes first: the window in front before the
 // others, and hidden subtrees (closed menus, pages behind a tab) only when asked for.
 #include <algorithm>
 #include <memory>
@@ -70,11 +70,11 @@ struct Marche {
             if (arbre.enPanne()) return;
         }
         std::string valeur = i.valeur.value_or("");
-        if (!i.role.empty() && (!nom.empty() || !valeur.empty())) {
+        if (!i.role.empty() && (!nom.empty() || !valeur.empty()) &&
+            (!filtre || filtre->trouveDans(nom) || filtre->trouveDans(valeur))) {
             const Cadre c = arbre.cadre(noeud);
             if (arbre.enPanne()) return;
-            if (!filtre || filtre->trouveDans(nom) || filtre->trouveDans(valeur))
-                dans.push_back(Element{std::move(i.role), std::move(nom), std::move(valeur), c, profondeur});
+            dans.push_back(Element{std::move(i.role), std::move(nom), std::move(valeur), c, profondeur});
         }
         const auto enfants = arbre.enfants(noeud);
         if (profondeur == 0)

@@ -15,8 +15,12 @@ class LectureAtspi final : public Lecture {
 public:
     std::vector<Element> elements(const std::optional<std::string>& motif, int maximum) override {
         auto arbre = arbreDevant();
-        return arbre ? lecture::elements(*arbre, motif, maximum) : std::vector<Element>{};
+        auto l = arbre ? lecture::elements(*arbre, motif, maximum) : std::vector<Element>{};
+        interrompue_ = arbre && arbre->enPanne();
+        return l;
     }
+
+    bool interrompue() const override { return interrompue_; }
 
     std::optional<Element> viser(const std::string& nom) override {
         auto arbre = arbreDevant();
@@ -24,6 +28,8 @@ public:
     }
 
 private:
+    bool interrompue_ = false;
+
     static std::unique_ptr<lecture::Arbre> arbreDevant() {
         const auto devant = x11::appliDevant();
         // Our own tree cannot answer while this thread waits for it.
