@@ -205,8 +205,17 @@ std::string Photographe::capturerParOutils() {
         return "erreur capture impossible";
     }
     const auto [largeur, hauteur] = ecran_->taille();
-    if (largeur > 0 && hauteur > 0) ecrireTaille(dossier_, largeur, hauteur);
-    lancer({"convert", brut, "-resize", "1440x1440>", "-quality", std::to_string(qualite), "jpeg:" + reduit});
+    std::vector<std::string> conversion{"convert", brut};
+    if (largeur > 0 && hauteur > 0) {
+        ecrireTaille(dossier_, largeur, hauteur);
+        // The tools take every monitor; the picture is of the main one, as "vue.txt" says.
+        const auto [x, y] = ecran_->origine();
+        conversion.insert(conversion.end(), {"-crop", std::to_string(largeur) + "x" + std::to_string(hauteur) + "+" +
+                                                          std::to_string(x) + "+" + std::to_string(y),
+                                             "+repage"});
+    }
+    conversion.insert(conversion.end(), {"-resize", "1440x1440>", "-quality", std::to_string(qualite), "jpeg:" + reduit});
+    lancer(conversion);
     const auto image = lireTout(reduit);
     nettoyer();
     if (!image) return "erreur réduction impossible";

@@ -29,6 +29,8 @@ public:
     virtual bool lisible() = 0;  // the screen's pixels may be read at all
     virtual std::optional<Image> saisir() = 0;
     virtual std::pair<int, int> taille() = 0;  // the main display in pixels, 0×0 when unknown
+    // Where the main display starts on the whole screen, which the system's tools take whole.
+    virtual std::pair<int, int> origine() { return {0, 0}; }
 };
 
 // The X11 main display through MIT-SHM, plain XGetImage when shared memory is refused.

@@ -104,6 +104,12 @@ public:
         return {m.largeur, m.hauteur};
     }
 
+    std::pair<int, int> origine() override {
+        if (!d_) return {0, 0};
+        const auto m = x11::moniteurPrincipal(d_);
+        return {m.x, m.y};
+    }
+
     std::optional<Image> saisir() override {
         if (!d_) return std::nullopt;
         const auto m = x11::moniteurPrincipal(d_);

@@ -19,9 +19,10 @@ class EcranEssai final : public Ecran {
 public:
     bool permis = true, panne = false;
     std::uint8_t b = 10, g = 200, r = 30;
-    int largeur = 320, hauteur = 200;
+    int largeur = 320, hauteur = 200, x = 0, y = 0;
     bool lisible() override { return permis; }
     std::pair<int, int> taille() override { return {largeur, hauteur}; }
+    std::pair<int, int> origine() override { return {x, y}; }
     std::optional<Image> saisir() override {
         if (panne) return std::nullopt;
         Image i{largeur, hauteur, largeur * 4, {}};
@@ -56,20 +57,18 @@ TEST(Photo, tailleReduite) {
 }
 
 TEST(Photo, empreinteEchantillonneLesGrandesImages) {
-    // Below 4000 bytes every byte counts; from 4000 on, only every (n / 1000)-th.
-    for (std::size_t n : {3999u, 4000u}) {
-        std::vector<std::uint8_t> a(n, 7);
-        const auto base = empreinte(a.data(), n);
-        auto b = a;
-        b[1] ^= 1;
-        EXPECT_EQ(empreinte(b.data(), n) != base, n == 3999) << n;
-        b = a;
-        b[3996] ^= 1;
-        EXPECT_NE(empreinte(b.data(), n), base) << n;
+    // Bytes i % 251; the values come from a separate FNV-1a written from the rule: every
+    // byte below 4000, every (n / 1000)-th from there, then the length.
+    const std::pair<std::size_t, std::uint64_t> cas[] = {{0, 14695981039346656037ull},
+                                                        {3, 15657232601398921515ull},
+                                                        {3999, 4778971972495241266ull},
+                                                        {4000, 11307080709271108125ull},
+                                                        {5000, 13605729948747595165ull}};
+    for (auto [n, attendu] : cas) {
+        std::vector<std::uint8_t> o(n);
+        for (std::size_t i = 0; i < n; ++i) o[i] = static_cast<std::uint8_t>(i % 251);
+        EXPECT_EQ(empreinte(o.data(), n), attendu) << n;
     }
-    std::vector<std::uint8_t> zeros(5000, 0);
-    EXPECT_NE(empreinte(zeros.data(), 4999), empreinte(zeros.data(), 5000));
-    EXPECT_EQ(empreinte(nullptr, 0), 14695981039346656037ull);
 }
 
 TEST(Photo, ecritLImageLaTailleEtRepondInchange) {
@@ -148,17 +147,27 @@ TEST(Photo, repliQuandLEcranNeSePrendPas) {
         EXPECT_FALSE(fs::exists(d / "brut.png"));
         EXPECT_EQ(essai::lireFichier(d / "vue.jpg"), "ancienne");
     }
-    {  // a tool that works: the second one in the list
+    {  // a tool that works, the second one in the list, taking two monitors: the main one
+       // (blue, 2000 wide at 100,50) is kept, reduced to 1440 wide
+        ecran->largeur = 2000;
+        ecran->hauteur = 500;
+        ecran->x = 100;
+        ecran->y = 50;
         Photographe p(d.chemin, std::unique_ptr<Ecran>(ecran),
-                      {{{"false"}}, {{"convert", "-size", "3000x1000", "xc:red", "png:{}"}}});
+                      {{{"false"}},
+                       {{"convert", "-size", "3000x1000", "xc:red", "-fill", "blue", "-draw", "rectangle 100,50 2099,549",
+                         "png:{}"}}});
         const std::string r = p.capturer();
         EXPECT_EQ(r, "ok vue " + std::to_string(fs::file_size(d / "vue.jpg")) + " (par les outils du système)");
         EXPECT_FALSE(fs::exists(d / "brut.png"));
-        EXPECT_EQ(essai::lireFichier(d / "vue.txt"), "320 200\n");
+        EXPECT_EQ(essai::lireFichier(d / "vue.txt"), "2000 500\n");
         const essai::ImageJpeg j = essai::decoderJpeg(d / "vue.jpg");
         EXPECT_EQ(j.largeur, 1440);
-        EXPECT_EQ(j.hauteur, 480);
-        EXPECT_GT(j.pixel(10, 10)[0], 230);
+        EXPECT_EQ(j.hauteur, 360);
+        for (auto [x, y] : {std::pair{2, 2}, std::pair{1437, 357}}) {
+            EXPECT_LT(j.pixel(x, y)[0], 40) << x;
+            EXPECT_GT(j.pixel(x, y)[2], 200) << x;
+        }
     }
 }
 
