@@ -37,8 +37,8 @@ TEST_F(Executer, RepliesToEachVerbFamily) {
         {"defiler 1 2 -2147483648", "ok defiler -2147483648"}, {"montrer 300.7 -2", "ok repère 300 -2"},
         {"dire 1", "erreur coordonnées"}, {"tracer 1,2 a,b ,3,,4, 5,6,7", "ok trait 2 points"}, {"tracer 1,2", "erreur trait trop court"},
         {"flux-stop", "ok flux arrêté"}, {"presse-lire", "ok presse vide"}, {"presse-ecrire", "erreur rien à coller"},
-        {"presse-ecrire\n\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\nx", "ok presse 3 caractères"},
-        {"presse-lire", "ok presse\n\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\nx"}, {"etat", "ok ecran=1 agir=1 devant=?"},
+        {"presse-ecrire\n \xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\nx ", "ok presse 5 caractères"},  // kept exactly
+        {"presse-lire", "ok presse\n \xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\nx "}, {"etat", "ok ecran=1 agir=1 devant=?"},
     };
     for (const auto& [demande, reponse] : cas) EXPECT_EQ((*this)(demande), reponse) << demande;
 }
