@@ -26,7 +26,8 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$TMPDIR" "$XDG_CONFIG_HOME/sway" "$XDG_CONFI
 # cannot serve without its own compositor.
 cp /usr/share/xdg-desktop-portal/portals/wlr.portal "$racine/portails/"
 export XDG_DESKTOP_PORTAL_DIR=$racine/portails
-trap 'rm -rf "$racine"' EXIT
+# The document portal leaves its FUSE mount in the runtime folder.
+trap 'fusermount -uz "$XDG_RUNTIME_DIR/doc" 2>/dev/null; rm -rf "$racine"' EXIT
 
 cat >"$XDG_CONFIG_HOME/sway/config" <<FIN
 output HEADLESS-1 mode $((1920 * echelle))x$((1080 * echelle)) position 0 0 scale $echelle
