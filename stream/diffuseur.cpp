@@ -294,6 +294,7 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
         nommer("aucun");
         if (battement) battement->cancel();
         battement.reset();
+        grilleLargeur = grilleHauteur = 0;  // no heartbeat before the new engine's first picture
         generation += 1;
         if (!demarrageEnCours) demarrerMoteur();
     }
