@@ -178,7 +178,12 @@ void SaisieWlroots::charger(const std::vector<std::uint32_t>& symboles, std::siz
         carte_ = std::move(carte);
     }
     close(fd);
+    // With one round trip the focused client typed the next key with the old keymap (sway
+    // 1.7, once this keyboard is the seat's): a second one, and a short wait, let the new
+    // keymap reach it first. Seen on every reload, gone with this; reloads are rare.
     allerRetour();
+    allerRetour();
+    pause(std::chrono::milliseconds(10));
 }
 
 void SaisieWlroots::cliquer(double x, double y, bool double_, bool droit) {
