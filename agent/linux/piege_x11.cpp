@@ -14,9 +14,10 @@ struct Pieges {
     std::vector<PiegeX*> ouverts;
     XErrorHandler precedent = nullptr;
 };
+// Never destroyed: a detached capture thread may still open a trap while the process exits.
 Pieges& pieges() {
-    static Pieges p;
-    return p;
+    static Pieges* p = new Pieges;
+    return *p;
 }
 
 }  // namespace
