@@ -387,7 +387,7 @@ TEST(CapteurX11, Nv12SilenceRectanglesArret) {
     }
     const double k = 640.0 / vimba::photo::ecranX11()->taille().first;
     dessiner(400, 300, 20, 20, 0x00ff00);
-    std::this_thread::sleep_for(200ms);
+    for (int i = 0; i < 300 && [&] { std::lock_guard v(r->m); return r->rects.empty(); }(); ++i) std::this_thread::sleep_for(10ms);
     {
         std::lock_guard v(r->m);
         ASSERT_FALSE(r->rects.empty());
@@ -399,4 +399,5 @@ TEST(CapteurX11, Nv12SilenceRectanglesArret) {
     const auto t0 = Horloge::now();
     c->arreter();
     EXPECT_LT(Horloge::now() - t0, 50ms);
+    attendreCapteurs(2s);
 }
