@@ -1,35 +1,12 @@
 #!/usr/bin/env bash
 # The overlay on a real desktop, through the request folder: green target pixels in a root
-# screenshot with and without a compositing manager, clicks passing through to a button
-# below, erasing by request, by the 14 s delay and when the agent stops.
-# Usage: repere_test.sh BUILD_DIR [SCREENSHOT_DIR]   (run inside scripts/avec-bureau.sh)
-set -uo pipefail
-build=$1
-photos=${2:-}
-agent=$build/agent/vimba-agent
-demande=$build/tools/vimba-demande
-appli=$build/tests/marker/fenetre_bouton
-tmp=$(mktemp -d /tmp/essai-repere-XXXXXX)
-dossier=$tmp/canal
-mkdir -p -m 700 "$dossier" "$tmp/etat"
-echecs=0
-pids=()
-fin() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$tmp"
-}
-trap fin EXIT
+# screenshot with and without a compositing manager (and one that comes and goes), clicks
+# passing through to a button below, erasing by request, by the 14 s delay and when the agent
+# stops. Screenshots land in $VIMBA_CAPTURES when set.
+# Usage: repere_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
+. "$(dirname "$0")/../bureau.sh" "$1" repere
+mkdir -p "$tmp/etat"
 
-ok() { echo "ok   - $1"; }
-ko() { echo "FAIL - $1"; echecs=$((echecs + 1)); }
-d() { "$demande" --dossier "$dossier" "$*" >/dev/null; }
-maintenant() { date +%s%N; }
-attendreQue() {  # secondes commande...: polls until it succeeds
-  local fin=$(($(maintenant) + $1 * 1000000000)); shift
-  while [ "$(maintenant)" -lt $fin ]; do "$@" && return 0; sleep 0.05; done
-  return 1
-}
 # "r g b" of a pixel of the screen as it is shown now.
 pixel() {
   import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
@@ -37,11 +14,13 @@ pixel() {
 }
 vert() { local r g b; read -r r g b <<<"$(pixel "$1" "$2")"; [ "${g:-0}" -ge 230 ] && [ "${r:-255}" -le 90 ] && [ "${b:-255}" -le 140 ]; }
 pasVert() { ! vert "$@"; }
-photo() { [ -n "$photos" ] && import -window root "$photos/$1.png" 2>/dev/null; true; }
+# Away from what is drawn, the desktop shows: the button's own colour, not black.
+fondVisible() { local r g b; read -r r g b <<<"$(pixel 150 500)"; [ "${r:-0}" -gt 100 ]; }
+photo() { [ -n "${VIMBA_CAPTURES:-}" ] && import -window root "$VIMBA_CAPTURES/$1.png" 2>/dev/null; true; }
 clics() { cat "$tmp/etat/clics" 2>/dev/null | wc -l; }
 plusDe() { [ "$(clics)" -gt "$1" ]; }
 compositeur() {  # whether GTK sees a compositing manager
-  python3 - <<'PY' 2>/dev/null
+  python3 -c '
 import ctypes, sys
 x = ctypes.CDLL("libX11.so.6")
 x.XOpenDisplay.restype = ctypes.c_void_p
@@ -50,68 +29,56 @@ x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
 x.XGetSelectionOwner.restype = ctypes.c_ulong
 x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
 d = x.XOpenDisplay(None)
-sys.exit(0 if d and x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_WM_CM_S0", 0)) else 1)
-PY
+sys.exit(0 if d and x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_WM_CM_S0", 0)) else 1)' 2>/dev/null; }
+pasCompositeur() { ! compositeur; }
+montre() {  # nom x: a target shown at (x, x) with the desktop around it
+  d "montrer $2 $2" >/dev/null
+  if attendreQue vert $(($2 + 24)) "$2" && attendreQue 3 fondVisible; then ok "$1: cible et bureau visibles"; else ko "$1"; fi
 }
 
-"$appli" "$tmp/etat" & pids+=($!)
-attendreQue 5 test -e "$tmp/etat/pret" || { echo "FAIL - la fenêtre d'essai ne s'ouvre pas"; exit 1; }
-"$agent" --dossier "$dossier" 2>"$tmp/agent.err" & agent_pid=$!
-pids+=($agent_pid)
+"$build/tests/marker/fenetre_bouton" "$tmp/etat" & pids+=($!)
+attendreQue test -e "$tmp/etat/pret" || { ko "la fenêtre d'essai ne s'ouvre pas"; bilan; }
+demarrerAgent
 
-essai() {  # nom: target, label, click-through, erase
-  local nom=$1
-  d $'dire 300 300\nCliquez sur ce bouton'
-  if attendreQue 5 vert 324 300; then ok "$nom: cible verte autour de (300, 300)"; else ko "$nom: pas de cible verte"; fi
+essai() {  # nom: target, label, stroke, click-through, erase
+  local nom=$1 avant
+  d $'dire 300 300\nCliquez sur ce bouton' >/dev/null
+  if attendreQue vert 324 300; then ok "$nom: cible verte autour de (300, 300)"; else ko "$nom: pas de cible verte"; fi
   vert 300 230 && ko "$nom: l’anneau ne devrait pas atteindre 70 px à la phase 0"
   photo "$nom-dire"
-  d "tracer 500,200 700,260 760,420"
+  d "tracer 500,200 700,260 760,420" >/dev/null
   attendreQue 3 vert 600 230 && ok "$nom: trait dessiné" || ko "$nom: trait absent"
-  photo "$nom-tracer"
-  local avant; avant=$(clics)
+  avant=$(clics)
   xdotool mousemove 324 300 click 1
-  if attendreQue 3 plusDe "$avant"; then ok "$nom: le clic sur la cible atteint le bouton"; else ko "$nom: le clic n’atteint pas le bouton"; fi
-  # Away from what is drawn, the desktop shows: the button's own colour, not black.
-  read -r r g b <<<"$(pixel 150 500)"
-  [ "${r:-0}" -gt 100 ] && ok "$nom: le bureau reste visible autour" || ko "$nom: fond masqué ($r $g $b)"
-  d "effacer"
-  if attendreQue 3 pasVert 324 300 && pasVert 600 230; then ok "$nom: effacer retire tout"; else ko "$nom: reste affiché après effacer"; fi
-  photo "$nom-efface"
+  attendreQue 3 plusDe "$avant" && ok "$nom: le clic sur la cible atteint le bouton" || ko "$nom: le clic n’atteint pas le bouton"
+  fondVisible && ok "$nom: le bureau reste visible autour" || ko "$nom: fond masqué ($(pixel 150 500))"
+  d "effacer" >/dev/null
+  attendreQue 3 pasVert 324 300 && pasVert 600 230 && ok "$nom: effacer retire tout" || ko "$nom: reste affiché après effacer"
 }
 
-if compositeur; then echo "(un compositeur tourne déjà)"; fi
+compositeur && echo "(un compositeur tourne déjà)"
 essai "sans compositeur"
 
 # The overlay follows a compositing manager that comes and goes while a target is shown.
-pasCompositeur() { ! compositeur; }
-fondVisible() { local r g b; read -r r g b <<<"$(pixel 150 500)"; [ "${r:-0}" -gt 100 ]; }
-suivi() {  # nom
-  if attendreQue 5 vert 324 300 && attendreQue 3 fondVisible; then ok "$1: cible et bureau visibles"; else ko "$1"; fi
-}
-d "montrer 300 300"
-attendreQue 5 vert 324 300 || ko "pas de cible avant le compositeur"
+montre "avant le compositeur" 300
 xcompmgr >/dev/null 2>&1 & comp=$!
 pids+=($comp)
-if attendreQue 5 compositeur; then
-  suivi "compositeur démarré pendant l’affichage"
-  photo "compositeur-arrive"
+if attendreQue compositeur; then
+  montre "compositeur démarré pendant l’affichage" 300
   essai "avec compositeur"
-  d "montrer 300 300"
-  attendreQue 5 vert 324 300 || ko "pas de cible avant l’arrêt du compositeur"
+  montre "avant l’arrêt du compositeur" 300
   kill $comp 2>/dev/null
-  attendreQue 5 pasCompositeur
+  attendreQue pasCompositeur
   sleep 0.3  # the server shows the ARGB window black at once; give GTK the time to rebuild it
-  suivi "compositeur arrêté pendant l’affichage"
+  montre "compositeur arrêté pendant l’affichage" 300
   photo "compositeur-parti"
-  d "effacer"
 else
   ko "xcompmgr ne démarre pas"
 fi
 kill $comp 2>/dev/null
 
 # The erase delay after a lone target, for real.
-d "montrer 400 400"
-attendreQue 5 vert 424 400 || ko "délai: pas de cible"
+montre "délai" 400
 debut=$(maintenant)
 if attendreQue 20 pasVert 424 400; then
   duree=$((($(maintenant) - debut) / 1000000))
@@ -121,12 +88,9 @@ else
 fi
 
 # Stopping the agent erases the overlay and leaves cleanly.
-d "montrer 400 400"
-attendreQue 5 vert 424 400 || ko "arrêt: pas de cible"
-kill -TERM $agent_pid
-wait $agent_pid; rc=$?
+montre "arrêt" 400
+kill -TERM "$agentPid"
+wait "$agentPid"; rc=$?
 [ $rc -eq 0 ] && attendreQue 3 pasVert 424 400 && ok "arrêt: repère effacé, sortie propre" || ko "arrêt: code $rc"
 grep -i "critical\|warning" "$tmp/agent.err" && ko "avertissements de l’agent"
-
-[ $echecs -eq 0 ] && echo "tout va bien" || echo "$echecs échec(s)"
-exit $((echecs > 0))
+bilan
