@@ -23,5 +23,5 @@ target_link_libraries(vimba_clavier_xkb PUBLIC PkgConfig::XKBCOMMON)
 add_library(vimba_saisie_wayland STATIC rythme.cpp saisie_wlroots.cpp saisie_portail.cpp saisie_wayland.cpp
   ${vimba_saisie_c})
 target_include_directories(vimba_saisie_wayland PUBLIC ${PROJECT_SOURCE_DIR} PRIVATE ${vimba_saisie_gen})
-target_link_libraries(vimba_saisie_wayland PUBLIC vimba_clavier_xkb vimba_wl_sortie vimba_wl_portail vimba_x11 vimba_bureau
+target_link_libraries(vimba_saisie_wayland PUBLIC vimba_clavier_xkb vimba_wl_sortie vimba_wl_portail vimba_wl_devant vimba_x11 vimba_bureau
   PkgConfig::WAYLAND PkgConfig::GLIB)
