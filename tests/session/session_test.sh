@@ -1,10 +1,104 @@
 #!/usr/bin/env bash
 # session.sh for real, as root, against a local support service and relay
-# (scripts/service-local.sh): a whole session reached by a technician through the relay,
-# its failures, and other accounts' attacks on /tmp/vimba-sos.
-#   session_test.sh SOURCES BUILD VIMBA_PORTE
+# (scripts/service-local.sh): a whole session reached by a technician through the relay, the
+# real agent answering on a private Xvfb (replies, a screenshot, the stream), its failures,
+# and other accounts' attacks on /tmp/vimba-sos.
+#   session_test.sh SOURCES BUILD VIMBA_PORTE VIMBA_AGENT
 # The computer's user is the account vimba-essai, the attacker nobody.
-. "$(dirname "$0")/commun.sh"
+set -uo pipefail
+src=$1 build=$2
+export VIMBA_PORTE=$3
+script=$src/resources/session.sh
+[ "$(id -u)" = 0 ] || { echo "à lancer en root"; exit 77; }
+[ -x "$src/scripts/service-local.sh" ] || { echo "scripts/service-local.sh absent"; exit 77; }
+[ -x "$build/service/vimba-service" ] || { echo "vimba-service absent de $build"; exit 77; }
+[ -x "$VIMBA_PORTE" ] || { echo "vimba-porte absent : $VIMBA_PORTE"; exit 77; }
+agent=$4
+[ -x "$agent" ] || { echo "vimba-agent absent : $agent"; exit 77; }
+command -v Xvfb >/dev/null || { echo "Xvfb absent"; exit 77; }
+
+echecs=0
+verifier() {  # NOM ATTENDU OBTENU
+  if [ "$2" == "$3" ]; then echo "ok   - $1"; else echo "FAIL - $1 : attendu « $2 », obtenu « $3 »"; echecs=$((echecs + 1)); fi
+}
+contient() {  # NOM MOT TEXTE
+  if [[ $3 == *"$2"* ]]; then echo "ok   - $1"; else echo "FAIL - $1 : « $2 » absent de « $3 »"; echecs=$((echecs + 1)); fi
+}
+
+pid_attaque= pid_agent= pid_xvfb= pid_tls=
+avant_de_finir() {
+  [ -n "$pid_attaque" ] && kill "$pid_attaque" 2>/dev/null && wait "$pid_attaque" 2>/dev/null
+  for p in $pid_agent $pid_xvfb $pid_tls; do kill "$p" 2>/dev/null; done
+  # Whatever the attacker left at the folder's name.
+  [ "$(stat -c %U /tmp/vimba-sos 2>/dev/null)" = nobody ] && rm -rf /tmp/vimba-sos
+  rm -rf /tmp/attaque-vimba
+}
+# Other suites open sessions too: one at a time, each with its local service and relay.
+. "$src/scripts/session-locale.sh" "$src" "$build" essai-session
+# What an interrupted run of this test may have left: the attacker's folder.
+[ "$(stat -c %U /tmp/vimba-sos 2>/dev/null)" = nobody ] && rm -rf /tmp/vimba-sos
+rm -rf /tmp/attaque-vimba
+details=/run/user/$uid/depannage-vimba
+
+# As the user, with only what the application gives the script.
+en_utilisateur() { setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env env VIMBA_SERVICE_CONF="$VIMBA_SERVICE_CONF" "$@"; }
+etape() { en_utilisateur bash "$script" "$@"; }
+activer() { PKEXEC_UID=$uid bash "$script" activer; }
+arreter() { PKEXEC_UID=$uid bash "$script" arreter; }
+
+ssh-keygen -q -t ed25519 -N '' -C ilvo -f "$base/technicien"
+nouveau_code() {
+  curl -sS -X POST -H "Authorization: Bearer $VIMBA_JETON" -H 'Content-Type: application/json' \
+    -d "$(jq -cn --arg c "$(cat "$base/technicien.pub")" '{nom: "Ilvo", cle: $c}')" "$VIMBA_SERVICE/v1/codes" | jq -r .code
+}
+attendre() {
+  curl -sS -H "Authorization: Bearer $VIMBA_JETON" "$VIMBA_SERVICE/v1/sessions/$1/attendre?delai=${2:-5}"
+}
+reste() {  # what a closed session may not leave behind
+  local r=
+  [ -e /tmp/vimba-sos ] && r+=" dossier"
+  [ -e /run/depannage-vimba ] && r+=" état"
+  [ -e "$details" ] && r+=" détails"
+  # Zombies are dead already; this container's init reaps them late.
+  ps -u vimba-technicien -o stat=,args= 2>/dev/null | grep -v '^Z' | grep -q . && r+=" processus-technicien"
+  pgrep -f "sshd -D -f /run/depannage-vimba" >/dev/null && r+=" sshd"
+  pgrep -u vimba-essai -f "session.sh _tunnel" >/dev/null && r+=" tunnel"
+  echo "${r:- rien}"
+}
+
+# The technician's OpenSSH configuration from the service's answer to attendre; `tech` runs
+# ssh with it, `ordinateur` being the computer through the relay.
+config_technicien() {
+  local reponse=$1 port_tunnel
+  port_tunnel=$(jq -r .ordinateur.port_tunnel <<<"$reponse")
+  { echo "[127.0.0.1]:$VIMBA_RELAIS_PORT $(jq -r .relais.cle_hote <<<"$reponse")"
+    echo "[127.0.0.1]:$port_tunnel $(jq -r .ordinateur.cle_hote <<<"$reponse")"; } >"$base/connus"
+  cat >"$base/ssh_config" <<EOF
+Host relais
+  HostName 127.0.0.1
+  Port $VIMBA_RELAIS_PORT
+  User vimba-relais
+Host ordinateur
+  HostName 127.0.0.1
+  Port $port_tunnel
+  User vimba-technicien
+  ProxyJump relais
+  ControlPath $base/cm
+Host *
+  IdentityFile $base/technicien
+  IdentitiesOnly yes
+  UserKnownHostsFile $base/connus
+  GlobalKnownHostsFile /dev/null
+  StrictHostKeyChecking yes
+  BatchMode yes
+EOF
+}
+tech() { timeout 30 ssh -F "$base/ssh_config" "$@"; }
+for n in $(seq 150 199); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { ecran=:$n; break; }
+done
+Xvfb "$ecran" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pid_xvfb=$!
 
 # ---------------------------------------------------------------- preparer's failures
 code_errone() { etape preparer "$1" 2>&1 >/dev/null; }
@@ -51,22 +145,9 @@ verifier "un autre compte ne voit pas le dossier" 2 $?
 port_prive=$(cat /run/depannage-vimba/port)
 verifier "sshd privé sur la boucle locale seulement" "127.0.0.1:$port_prive" "$(ss -Hltn "sport = :$port_prive" | awk '{print $4}')"
 
-# The agent's stand-in: answers "ok " + the request, as the user, replies 0640.
-cat >"$base/repondeur.sh" <<'EOF'
-umask 027
-while [ -d /tmp/vimba-sos ]; do
-  for f in /tmp/vimba-sos/demande-*; do
-    case $f in *.tmp | *'*') continue ;; esac
-    id=${f##*/demande-}; t=$(cat "$f"); rm -f "$f"
-    printf 'ok %s' "$t" >/tmp/vimba-sos/.r && mv /tmp/vimba-sos/.r "/tmp/vimba-sos/reponse-$id"
-  done
-  sleep 0.02
-done
-EOF
-setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env bash "$base/repondeur.sh" &
-pid_repondeur=$!
-en_utilisateur bash -c 'umask 027; printf "vue du test" >/tmp/vimba-sos/vue.txt'
-
+# The real agent, as the user, on a private Xvfb.
+setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env env DISPLAY="$ecran" "$agent" >"$base/agent.log" 2>&1 &
+pid_agent=$!
 etape prevenir "$session" >/dev/null; verifier "prevenir" 0 $?
 reponse=$(attendre "$session")
 verifier "le technicien voit la session prête" prete "$(jq -r .etat <<<"$reponse")"
@@ -76,8 +157,15 @@ config_technicien "$reponse"
 verifier "veille sans connexion" ssh=0 "$(etape veille)"
 tech -fNM ordinateur; verifier "connexion du technicien par le relais" 0 $?
 verifier "veille pendant la connexion" ssh=1 "$(etape veille)"
-r=$(tech ordinateur demande <<<"etat"); verifier "demande etat" "0 ok etat" "$? $r"
-r=$(tech ordinateur 'lire vue.txt'); verifier "lire vue.txt écrit par l’agent" "0 vue du test" "$? $r"
+r=; for _ in $(seq 20); do r=$(tech ordinateur demande <<<"etat" 2>/dev/null) && break; sleep 0.5; done
+contient "l’agent répond par la porte" "ok ecran=1" "$r"
+r=$(tech ordinateur demande <<<"vue"); contient "vue" "ok vue " "$r"
+verifier "lire vue.jpg : un JPEG de la taille annoncée" "ffd8 ${r#ok vue }" \
+  "$(tech ordinateur 'lire vue.jpg' >"$base/vue.jpg"; od -An -tx1 -N2 "$base/vue.jpg" | tr -d ' ') $(stat -c %s "$base/vue.jpg")"
+contient "flux démarré" "ok flux " "$(tech ordinateur demande <<<"flux")"
+# A still screen: the first picture, then heartbeats.
+octets=$( (sleep 2) | tech ordinateur flux 2>/dev/null | wc -c)
+[ "$octets" -ge 200 ]; verifier "le flux arrive par la porte ($octets octets)" 0 $?
 for c in "cat /etc/passwd" "" "lire /etc/shadow"; do
   tech ordinateur "$c" </dev/null >/dev/null 2>&1; verifier "commande « $c » refusée" 3 $?
 done
@@ -97,12 +185,12 @@ for _ in $(seq 40); do
   sleep 0.5
   r=$(tech ordinateur demande <<<"etat" 2>/dev/null) && break
 done
-verifier "le tunnel se rétablit après une coupure" "ok etat" "$r"
+contient "le tunnel se rétablit après une coupure" "ok ecran=1" "$r"
 
 tech -fNM ordinateur
 sortie=$(arreter); verifier "arreter" "0 fermee" "$? $sortie"
 tech -O check ordinateur 2>/dev/null; verifier "arreter coupe le technicien connecté" 255 $?
-kill "$pid_repondeur" 2>/dev/null; wait "$pid_repondeur" 2>/dev/null; pid_repondeur=
+kill "$pid_agent" 2>/dev/null; wait "$pid_agent" 2>/dev/null; pid_agent=
 verifier "rien ne reste après arreter" " rien" "$(reste)"
 verifier "le service sait la session fermée" fermee "$(attendre "$session" 1 | jq -r .etat)"
 sortie=$(arreter); verifier "arreter une seconde fois" "0 fermee" "$? $sortie"
