@@ -18,8 +18,9 @@ namespace vimba::canal {
 namespace {
 
 using Horloge = std::chrono::steady_clock;
-// The agent renews its mark every second while it works: three missed mean it has stopped.
-constexpr auto signeDeVie = std::chrono::seconds(3);
+// The agent renews its mark every second while it works, between two steps of a request;
+// one step can last a few seconds when the accessibility bus is slow to answer.
+constexpr auto signeDeVie = std::chrono::seconds(10);
 
 
 // Fixed-width time stamp then process id: sorts after every earlier request, never clashes.

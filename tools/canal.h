@@ -16,7 +16,7 @@ struct Options {
     std::chrono::milliseconds totale{10000};
     // The folder itself may not be a symbolic link (the gate's case).
     bool sansLien = false;
-    // Both waits last at least 3 s past the agent's last sign of work ("en-cours", renewed
+    // Both waits last at least 10 s past the agent's last sign of work ("en-cours", renewed
     // every second while a request runs): a long request, or one queued behind it, is
     // waited for as long as the agent is working.
     bool tantQueOccupe = false;

@@ -147,7 +147,7 @@ for gel in STOP USR1; do
   kill -$gel "${pids[-1]}"
   for verbe in etat "bouger 5 5" "touche a"; do
     t0=$(maintenant); d $verbe >/dev/null; ms=$((($(maintenant) - t0) / 1000000))
-    verifier "$gel: $verbe waits one bounded question at most (${ms} ms)" 1 "$([ "$ms" -lt 1500 ] && echo 1)"
+    verifier "$gel: $verbe waits one bounded question at most (${ms} ms)" 1 "$([ "$ms" -lt 2000 ] && echo 1)"
   done
   kill -CONT "${pids[-1]}"
 done
