@@ -80,7 +80,9 @@ if ! gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesk
     --method org.freedesktop.DBus.GetId >/dev/null 2>&1; then
   rm -f /run/dbus/pid
   mkdir -p /run/dbus
-  dbus-daemon --system --fork >>"$journal" 2>&1 || echouer "le bus système ne démarre pas"
+  # It outlives the demo: it must not hold our callers' descriptors (their locks) with it.
+  (for fd in $(seq 3 254); do eval "exec $fd>&-"; done; exec dbus-daemon --system --fork) >>"$journal" 2>&1 ||
+    echouer "le bus système ne démarre pas"
 fi
 
 etape "Service de dépannage local (SQLite) et relais SSH"
