@@ -30,6 +30,10 @@ constexpr std::chrono::milliseconds enfoncementTouche{40};
 // While typing, the caller is asked this often whether to go on (focus, stop).
 constexpr std::chrono::milliseconds entreAvis{100};
 constexpr std::chrono::milliseconds apresSautFocus{50};
+// A window that takes the focus is named the active one by the window manager a moment
+// later: between the two, the guards would still judge the window left behind.
+constexpr std::chrono::milliseconds reposDevant{20};
+constexpr int reposDevantMaximum = 15;
 // A button press that comes soon after a keyboard mapping change is held back behind the
 // window manager's passive grab while it reloads the mapping, and lands after the keys
 // typed next (seen with openbox and GTK): clicks wait until the change has settled.
@@ -146,7 +150,13 @@ void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& av
             XSync(affichage_, False);
             pause(apresSautFocus);
         }
-        const std::uint64_t fenetre = cleFenetreDevant();
+        std::uint64_t fenetre = cleFenetreDevant();
+        for (int r = 0; fenetre != devant && r < reposDevantMaximum; ++r) {
+            pause(reposDevant);
+            const std::uint64_t encore = cleFenetreDevant();
+            if (encore == fenetre) break;
+            fenetre = encore;
+        }
         if (saut || apresSaut || fenetre != devant || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
             if (!avant()) return;
             dernierAvis = std::chrono::steady_clock::now();
