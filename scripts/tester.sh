@@ -7,4 +7,3 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 # Many tests draw on or read the one shared screen: they run one at a time.
 VIMBA_XVFB=1 scripts/avec-bureau.sh ctest --test-dir build --output-on-failure -j1 --timeout 600 "$@"
-scripts/tester-sanitizers.sh
