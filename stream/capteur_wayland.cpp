@@ -182,4 +182,11 @@ Saisie saisieWayland() {
     };
 }
 
+std::pair<int, int> pointeurWayland(int largeurImage, int hauteurImage) {
+    const auto p = wayland::ImagesPortail::commun().pointeur();
+    if (!p || p->largeur <= 0 || p->hauteur <= 0 || largeurImage <= 0 || hauteurImage <= 0) return {-1, -1};
+    return {arrondir(p->x * static_cast<double>(largeurImage) / p->largeur),
+            arrondir(p->y * static_cast<double>(hauteurImage) / p->hauteur)};
+}
+
 }  // namespace vimba::flux

@@ -68,6 +68,7 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
     std::thread fil;
     FabriqueSource source;
     Saisie saisie;
+    Pointeur pointeurSource;
     const Masque masque = std::make_shared<EtatMasque>();
 
     // Published for the main thread.
@@ -134,6 +135,7 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
         grilleHauteur = hauteur;
     }
     std::pair<int, int> pointeur(int largeurImage, int hauteurImage) const override {
+        if (pointeurSource) return pointeurSource(largeurImage, hauteurImage);
         if (!affichageEssaye) {
             affichageEssaye = true;
             affichage = XOpenDisplay(nullptr);
@@ -396,7 +398,8 @@ struct Diffuseur::Coeur : std::enable_shared_from_this<Coeur>, Lien {
     }
 };
 
-Diffuseur::Diffuseur(FabriqueSource source, Saisie saisie) : coeur_(std::make_shared<Coeur>()) {
+Diffuseur::Diffuseur(FabriqueSource source, Saisie saisie, Pointeur pointeur) : coeur_(std::make_shared<Coeur>()) {
+    coeur_->pointeurSource = std::move(pointeur);
     // Every engine's pictures pass through the mask, whichever way they are captured.
     coeur_->source = [source = std::move(source), m = coeur_->masque] { return sourceMasquee(source(), m); };
     coeur_->saisie = saisieMasquee(std::move(saisie), coeur_->masque);
@@ -458,7 +461,7 @@ double Diffuseur::msCapture() const {
 namespace vimba {
 std::unique_ptr<Diffusion> creerDiffuseur() {
     if (bureauCourant().affichage == Affichage::Wayland)
-        return std::make_unique<flux::Diffuseur>(flux::creerCapteurWayland, flux::saisieWayland());
+        return std::make_unique<flux::Diffuseur>(flux::creerCapteurWayland, flux::saisieWayland(), flux::pointeurWayland);
     return std::make_unique<flux::Diffuseur>(flux::creerCapteurX11, flux::saisieX11());
 }
 }  // namespace vimba

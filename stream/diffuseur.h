@@ -4,6 +4,7 @@
 // Asio thread; `demarrer`, `arreter`, `port` and `moteurActif` are for the main thread.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,8 +22,11 @@ bool compteAccepte(int connexion);
 
 class Diffuseur final : public Diffusion {
 public:
-    // `source` makes capture sources, `saisie` grabs for the polling engine.
-    Diffuseur(FabriqueSource source, Saisie saisie);
+    // The pointer in a picture of the given size; -1, -1 when unknown.
+    using Pointeur = std::function<std::pair<int, int>(int largeur, int hauteur)>;
+    // `source` makes capture sources, `saisie` grabs for the polling engine; without
+    // `pointeur`, the X display's.
+    Diffuseur(FabriqueSource source, Saisie saisie, Pointeur pointeur = nullptr);
     ~Diffuseur() override;
 
     void demarrer(const std::string& dossier, std::int64_t largeur, std::int64_t qualitePourCent,

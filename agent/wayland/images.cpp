@@ -2,6 +2,7 @@
 
 #include <libyuv/convert_argb.h>
 #include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/utils/result.h>
 #include <unistd.h>
@@ -36,6 +37,7 @@ struct ImagesPortail::Etat {
     int largeur = 0, hauteur = 0;
     std::uint64_t numero = 0;
     std::chrono::steady_clock::time_point arrivee{};
+    std::optional<std::pair<int, int>> curseur;  // in stream pixels, while the meta says where
     // The main output's part of the stream when the stream is wider than it (whole desktop).
     std::optional<std::pair<int, int>> origineCoupe;
     int largeurCoupe = 0, hauteurCoupe = 0;
@@ -59,6 +61,14 @@ struct ImagesPortail::Etat {
         spa_buffer* sb = b->buffer;
         const spa_data& d = sb->datas[0];
         const int w = static_cast<int>(format.size.width), h = static_cast<int>(format.size.height);
+        // A buffer may carry only a pointer move, with no picture.
+        if (auto* c = static_cast<spa_meta_cursor*>(spa_buffer_find_meta_data(sb, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
+            std::lock_guard v(verrou);
+            if (spa_meta_cursor_is_valid(c))
+                curseur = std::pair{c->position.x, c->position.y};
+            else
+                curseur.reset();
+        }
         if (d.data && d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && w > 0 && h > 0) {
             const int pas = d.chunk->stride > 0 ? d.chunk->stride : w * 4;
             const auto* src = static_cast<const std::uint8_t*>(d.data) + d.chunk->offset;
@@ -98,14 +108,22 @@ struct ImagesPortail::Etat {
         spa_video_info_raw f{};
         if (spa_format_video_raw_parse(param, &f) < 0) return;
         format = f;
-        std::uint8_t tampon[256];
+        std::uint8_t tampon[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(tampon, sizeof(tampon));
-        // Memory we can read in place; no GPU buffers.
-        const spa_pod* params[1];
+        // Memory we can read in place; no GPU buffers. The pointer's place comes as a meta
+        // when the portal's metadata mode was granted (its bitmap is not used).
+        const auto tailleCurseur = [](int cote) {
+            return static_cast<int>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + cote * cote * 4;
+        };
+        const spa_pod* params[2];
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
-        pw_stream_update_params(flot, params, 1);
+        params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+            SPA_PARAM_META_size,
+            SPA_POD_CHOICE_RANGE_Int(tailleCurseur(64), tailleCurseur(1), tailleCurseur(512))));
+        pw_stream_update_params(flot, params, 2);
         std::lock_guard v(verrou);
         coupeConnue = false;
     }
@@ -225,6 +243,20 @@ bool ImagesPortail::lire(std::uint64_t apres, int millisecondes, const std::func
     }
     lecteur(vue);
     return true;
+}
+
+std::optional<ImagesPortail::Pointeur> ImagesPortail::pointeur() const {
+    std::lock_guard v(e_->verrou);
+    if (!e_->curseur || e_->largeur <= 0) return std::nullopt;
+    e_->couper();
+    Pointeur p{e_->curseur->first, e_->curseur->second, e_->largeur, e_->hauteur};
+    if (e_->origineCoupe) {
+        p.x -= e_->origineCoupe->first;
+        p.y -= e_->origineCoupe->second;
+        p.largeur = e_->largeurCoupe;
+        p.hauteur = e_->hauteurCoupe;
+    }
+    return p;
 }
 
 long ImagesPortail::msDepuisDerniere() const {

@@ -4,6 +4,7 @@
 // same stream. Any thread.
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace vimba::wayland {
 
@@ -25,6 +26,12 @@ public:
     // one (under a lock: keep the call short). False when there is no frame at all.
     bool lire(std::uint64_t apres, int millisecondes, const std::function<void(const VueImage&)>& lecteur);
     std::uint64_t dernier() const;
+    // The pointer in the picture `lire` hands and that picture's size, when the compositor
+    // sends the pointer beside the frames (the portal's metadata mode); nothing otherwise.
+    struct Pointeur {
+        int x = 0, y = 0, largeur = 0, hauteur = 0;
+    };
+    std::optional<Pointeur> pointeur() const;
     // Milliseconds since the latest frame came; a large number when none came yet.
     long msDepuisDerniere() const;
 

@@ -217,9 +217,13 @@ struct Portail::Etat {
             g_variant_builder_add(&b, "{sv}", "handle_token", g_variant_new_string(j.c_str()));
             g_variant_builder_add(&b, "{sv}", "types", g_variant_new_uint32(1));  // a monitor
             g_variant_builder_add(&b, "{sv}", "multiple", g_variant_new_boolean(FALSE));
-            // The pointer travels beside the picture, as on X11: hidden when the portal allows.
+            // The pointer travels beside the picture, as on X11: its place as metadata where
+            // the portal gives it, else out of the picture (the stream then says it is unknown).
             const std::uint32_t curseurs = proprieteU(bus, kEcran, "AvailableCursorModes");
-            if (curseurs & 1) g_variant_builder_add(&b, "{sv}", "cursor_mode", g_variant_new_uint32(1));
+            if (curseurs & 4)
+                g_variant_builder_add(&b, "{sv}", "cursor_mode", g_variant_new_uint32(4));
+            else if (curseurs & 1)
+                g_variant_builder_add(&b, "{sv}", "cursor_mode", g_variant_new_uint32(1));
             if (!avecSaisie && proprieteU(bus, kEcran, "version") >= 4) ajouterPersistance(b);
             auto r = demanderReponse(kEcran, "SelectSources", g_variant_new("(oa{sv})", chemin.c_str(), &b), j, kAppelMs);
             if (!r) return false;
