@@ -83,7 +83,7 @@ TEST(VueMarqueur, RingFollowsPhase) {
         EXPECT_NEAR(i.alpha(500 + r + 1, yc) / 255.0, c.alpha, 0.02);
         EXPECT_EQ(i.vert(500 + r + 1, yc), i.alpha(500 + r + 1, yc));
         EXPECT_EQ(i.alpha(500 + r + 3, yc), 0);
-        if (r > 30) EXPECT_EQ(i.alpha(500 + r - 3, yc), 0);
+        if (r > 30) { EXPECT_EQ(i.alpha(500 + r - 3, yc), 0); }
         // The target circle: green at radius 24, dark at its rim.
         EXPECT_EQ(i.vert(524, yc), 255);
         EXPECT_NEAR(i.alpha(522, yc), 0.9 * 255, 1);
@@ -91,7 +91,8 @@ TEST(VueMarqueur, RingFollowsPhase) {
     }
 }
 
-// Label box placement: below, above near the bottom, clamped on either side, capped at 460.
+// Label box placement: below, above near the bottom, clamped on either side, capped at 460
+// and one line tall.
 TEST(VueMarqueur, LabelBoxPlacement) {
     struct Cas {
         const char* nom;
@@ -109,27 +110,34 @@ TEST(VueMarqueur, LabelBoxPlacement) {
         {"long", {450, 400},
          "Ouvrez le menu Fichier puis choisissez Enregistrer sous… pour garder une copie du document", true, -1, 460},
     };
+    VueMarqueur v(L, H);
+    v.point = {450, 400};
+    v.texte = "Ici";
+    const auto court = Image(v).blanc();
     for (const auto& c : cas) {
         SCOPED_TRACE(c.nom);
-        VueMarqueur v(L, H);
         v.point = c.point;
         v.texte = c.texte;
         Image i(v);
         auto b = i.blanc();
         ASSERT_GE(b.x1, 0);
         const int largeur = b.x1 - b.x0 + 1, yc = H - static_cast<int>(c.point.y);
-        if (c.point.x == 0) EXPECT_EQ(i.vert(24, H - 1), 255);
+        if (c.point.x == 0) { EXPECT_EQ(i.vert(24, H - 1), 255); }
         if (c.dessous)
             EXPECT_NEAR(b.y0, yc + 52, 1);
         else
             EXPECT_NEAR(b.y1 + 1, yc - 52, 1);
-        if (c.gauche == -1) EXPECT_NEAR((b.x0 + b.x1 + 1) / 2.0, c.point.x, 1);
-        if (c.gauche >= 0) EXPECT_NEAR(b.x0, c.gauche, 1);
-        if (c.gauche == -2) EXPECT_NEAR(b.x1 + 1, L - 12, 1);
+        if (c.gauche == -1) { EXPECT_NEAR((b.x0 + b.x1 + 1) / 2.0, c.point.x, 1); }
+        if (c.gauche >= 0) { EXPECT_NEAR(b.x0, c.gauche, 1); }
+        if (c.gauche == -2) { EXPECT_NEAR(b.x1 + 1, L - 12, 1); }
         if (c.largeur > 0)
             EXPECT_NEAR(largeur, c.largeur, 1);
         else
             EXPECT_LT(largeur, 460);
+        // One line tall whatever the text: a long label wraps inside the box and is cut there.
+        EXPECT_EQ(b.y1 - b.y0, court.y1 - court.y0);
+        for (int y = b.y1 + 1; y < b.y1 + 20; ++y)
+            for (int x = b.x0; x <= b.x1; ++x) ASSERT_EQ(i.alpha(x, y), 0) << x << "," << y;
         // Dark text inside the box.
         int sombre = 0;
         for (int y = b.y0; y <= b.y1; ++y)
@@ -137,27 +145,6 @@ TEST(VueMarqueur, LabelBoxPlacement) {
                 if (i.alpha(x, y) == 255 && i.rouge(x, y) < 80) ++sombre;
         EXPECT_GT(sombre, 30);
     }
-}
-
-TEST(VueMarqueur, LongLabelWrapsInsideItsBox) {
-    VueMarqueur v(L, H);
-    v.point = {450, 400};
-    v.texte = "Ouvrez le menu Fichier puis choisissez Enregistrer sous… pour garder une copie";
-    double x, y, l, h;
-    ASSERT_TRUE(v.boiteEtiquette(x, y, l, h));
-    VueMarqueur court(L, H);
-    court.point = v.point;
-    court.texte = "Ouvrez";
-    double cx, cy, cl, ch;
-    ASSERT_TRUE(court.boiteEtiquette(cx, cy, cl, ch));
-    EXPECT_EQ(l, 460);
-    EXPECT_EQ(h, ch);  // one line tall: the rest wraps and is cut
-    // Nothing of the text spills out of the box.
-    Image i(v);
-    const int haut = H - static_cast<int>(y + h);
-    for (int yy = haut + static_cast<int>(h) + 1; yy < haut + static_cast<int>(h) + 40; ++yy)
-        for (int xx = static_cast<int>(x); xx < static_cast<int>(x + l); ++xx)
-            ASSERT_EQ(i.alpha(xx, yy), 0) << xx << "," << yy;
 }
 
 TEST(VueMarqueur, ALabelLaidOutOnceStillFollowsEveryChange) {
