@@ -33,6 +33,17 @@ bool attendreQue(F condition, std::chrono::milliseconds delai = std::chrono::sec
     return condition();
 }
 
+// A private folder, removed with everything in it.
+struct Dossier {
+    std::string chemin;
+    Dossier() {
+        char m[] = "/tmp/essai-lecture-XXXXXX";
+        chemin = mkdtemp(m);
+    }
+    ~Dossier() { std::filesystem::remove_all(chemin); }
+    std::string operator/(const std::string& n) const { return chemin + "/" + n; }
+};
+
 struct Rect {
     int x = 0, y = 0, l = 0, h = 0;
 };
@@ -41,26 +52,23 @@ struct Rect {
 class Appli {
 public:
     explicit Appli(const std::string& programme, int lignes = 0, const std::string& scene = "principale") {
-        char modele[] = "/tmp/essai-lecture-XXXXXX";
-        etat_ = mkdtemp(modele);
         pid_ = fork();
         if (pid_ == 0) {
             const std::string n = std::to_string(lignes);
-            execl(programme.c_str(), programme.c_str(), "--etat", etat_.c_str(), "--lignes", n.c_str(), "--scene",
-                  scene.c_str(), nullptr);
+            execl(programme.c_str(), programme.c_str(), "--etat", etat_.chemin.c_str(), "--lignes", n.c_str(),
+                  "--scene", scene.c_str(), nullptr);
             _exit(127);
         }
-        pret_ = attendreQue([&] { return std::filesystem::exists(etat_ + "/pret"); });
+        pret_ = attendreQue([&] { return std::filesystem::exists(etat_ / "pret"); });
     }
     ~Appli() {
         kill(pid_, SIGCONT);
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
-        std::filesystem::remove_all(etat_);
     }
     bool pret() const { return pret_; }
     int pid() const { return pid_; }
-    std::string etat(const std::string& nom) const { return lireFichier(etat_ + "/" + nom); }
+    std::string etat(const std::string& nom) const { return lireFichier(etat_ / nom); }
     std::map<std::string, Rect> geometrie() const {
         std::map<std::string, Rect> r;
         std::istringstream in(etat("geometrie"));
@@ -71,7 +79,7 @@ public:
     }
 
 private:
-    std::string etat_;
+    Dossier etat_;
     pid_t pid_ = -1;
     bool pret_ = false;
 };

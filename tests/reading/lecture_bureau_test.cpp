@@ -1,11 +1,9 @@
-#include <cstdlib>
 // The reader against a real GTK3 window over AT-SPI (run inside scripts/avec-bureau.sh).
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <algorithm>
 
-#include "agent/fabrique.h"
 #include "reading/linux/arbre_atspi.h"
 #include "tests/reading/commun.h"
 
@@ -58,42 +56,9 @@ TEST(LectureBureau, listeLesControlesAvecLeursCadres) {
     EXPECT_EQ(l.front().profondeur, 0);  // the application itself, named
 }
 
-TEST(LectureBureau, motifSansAccentsNiCasse) {
-    essai::Appli a(appli());
-    ASSERT_TRUE(a.pret());
-    std::vector<Element> l;
-    essai::attendreQue([&] {
-        auto arbre = lecture::arbreApplication(a.pid());
-        l = arbre ? lecture::elements(*arbre, std::string("REGLAGES"), 140) : std::vector<Element>{};
-        return l.size() >= 2;
-    });
-    SCOPED_TRACE(enLignes(l));
-    ASSERT_EQ(l.size(), 2u);
-    EXPECT_EQ(l[0].role, "AXStaticText");
-    EXPECT_EQ(l[1].role, "AXButton");
-}
-
-TEST(LectureBureau, viserCliqueLeBoutonPlutotQueLeTexte) {
-    essai::Appli a(appli());
-    ASSERT_TRUE(a.pret());
-    // viser reads the application in front: earlier tests may have left the focus elsewhere.
-    const std::string focus = "xdotool search --sync --onlyvisible --pid " + std::to_string(a.pid()) +
-                              " | head -n 1 | xargs -r xdotool windowfocus --sync >/dev/null 2>&1";
-    std::optional<Element> e;
-    auto lecture = creerLecture();
-    ASSERT_TRUE(essai::attendreQue([&] {
-        if (std::system(focus.c_str()) != 0) return false;
-        return (e = lecture->viser("réglages")).has_value();
-    }));
-    EXPECT_EQ(e->role, "AXButton");
-    EXPECT_EQ(e->nom, "Réglages");
-    // The technician's click lands at the middle of the frame: it must press that button.
-    auto saisie = creerSaisie();
-    saisie->cliquer(e->cadre.x + e->cadre.largeur / 2, e->cadre.y + e->cadre.hauteur / 2, false, false);
-    EXPECT_TRUE(essai::attendreQue([&] { return a.etat("clics") == "0 1"; })) << a.etat("clics");
-}
-
-TEST(LectureBureau, uneApplicationQuiNeRepondPlusCouteUnDelai) {
+// A stopped application: the walk gives up at the first query that times out and says so,
+// rather than asking the next ones.
+TEST(LectureBureau, uneApplicationQuiNeRepondPlusArreteLaMarche) {
     essai::Appli a(appli(), 300);
     ASSERT_TRUE(a.pret());
     ASSERT_TRUE(essai::attendreQue([&] {
@@ -101,17 +66,13 @@ TEST(LectureBureau, uneApplicationQuiNeRepondPlusCouteUnDelai) {
         return arbre && !lecture::elements(*arbre, std::nullopt, 10).empty();
     }));
     kill(a.pid(), SIGSTOP);
-    const auto debut = std::chrono::steady_clock::now();
     auto arbre = lecture::arbreApplication(a.pid(), 1000);
     std::vector<Element> l;
-    if (arbre) l = lecture::elements(*arbre, std::string("introuvable"), 140);
-    arbre.reset();
-    const auto duree = std::chrono::steady_clock::now() - debut;
+    if (arbre) l = lecture::elements(*arbre, std::string("Bouton 300"), 140);
     kill(a.pid(), SIGCONT);
+    ASSERT_NE(arbre, nullptr);
+    EXPECT_TRUE(arbre->enPanne());
     EXPECT_TRUE(l.empty());
-    EXPECT_TRUE(!arbre);
-    EXPECT_LT(duree, std::chrono::milliseconds(1800));
-    EXPECT_GE(duree, std::chrono::milliseconds(900));
 }
 
 }  // namespace

@@ -33,35 +33,18 @@ public:
         return noeuds.size() - 1;
     }
     Noeud racine() override { return 0; }
-    bool montre(Noeud n) override {
-        requete();
-        ++sondes;
-        return noeuds[n].montre;
-    }
-    Infos infos(Noeud n) override {
-        requete();
-        ++lectures;
-        return noeuds[n].infos;
-    }
-    Cadre cadre(Noeud n) override {
-        requete();
-        ++cadres;
-        return noeuds[n].cadre;
-    }
-    std::vector<Noeud> enfants(Noeud n) override {
-        requete();
-        return noeuds[n].enfants;
-    }
-    std::optional<std::string> etiquette(Noeud n) override {
-        requete();
-        ++relations;
-        return noeuds[n].etiquette;
-    }
+    bool montre(Noeud n) override { requete(sondes); return noeuds[n].montre; }
+    Infos infos(Noeud n) override { requete(lectures); return noeuds[n].infos; }
+    Cadre cadre(Noeud n) override { requete(cadres); return noeuds[n].cadre; }
+    std::vector<Noeud> enfants(Noeud n) override { requete(listes); return noeuds[n].enfants; }
+    std::optional<std::string> etiquette(Noeud n) override { requete(relations); return noeuds[n].etiquette; }
     bool enPanne() const override { return panneApres == 0; }
 
 private:
-    void requete() {
+    int listes = 0;
+    void requete(int& compte) {
         EXPECT_FALSE(enPanne()) << "asked again after a timeout";
+        ++compte;
         if (panneApres > 0) --panneApres;
     }
 };
@@ -107,7 +90,7 @@ TEST(Parcours, nomValeurEtEtiquette) {
 
 // Unlisted nodes are walked through; frames are read for the listed ones only.
 TEST(Parcours, unGroupeMuetEstTraverseEtLesCadresNeSontLusQuePourLesListes) {
-    for (const std::optional<std::string> motif : {std::optional<std::string>{}, std::optional<std::string>("bonjour")}) {
+    for (const auto& motif : {std::optional<std::string>{}, std::optional<std::string>("bonjour")}) {
         ArbreEssai a;
         auto groupe = a.ajouter(0, "AXGroup");
         auto sansRole = a.ajouter(groupe, "", std::string("orphelin"));
@@ -194,9 +177,6 @@ TEST(Parcours, filtreSansCasseNiAccentsDansLesDeuxSens) {
         const auto l = elements(a, std::string(c.motif), 140);
         EXPECT_EQ(l.size(), c.trouve ? 1u : 0u) << c.motif << " / " << c.nom;
     }
-    ArbreEssai a;
-    a.ajouter(0, "AXButton", std::string("Envoyer"));
-    EXPECT_EQ(elements(a, std::nullopt, 140).size(), elements(a, std::string(""), 140).size());
 }
 
 TEST(Parcours, sArreteALaPremiereRequeteSansReponse) {

@@ -36,16 +36,6 @@ public:
     }
 };
 
-struct Dossier {
-    std::string chemin;
-    Dossier() {
-        char m[] = "/tmp/essai-vue-XXXXXX";
-        chemin = mkdtemp(m);
-    }
-    ~Dossier() { fs::remove_all(chemin); }
-    std::string operator/(const std::string& n) const { return chemin + "/" + n; }
-};
-
 TEST(Photo, tailleReduite) {
     struct Cas {
         int W, H, w, h;
@@ -72,7 +62,7 @@ TEST(Photo, empreinteEchantillonneLesGrandesImages) {
 }
 
 TEST(Photo, ecritLImageLaTailleEtRepondInchange) {
-    Dossier d;
+    essai::Dossier d;
     auto* ecran = new EcranEssai;
     ecran->largeur = 2000;
     ecran->hauteur = 1001;
@@ -100,7 +90,7 @@ TEST(Photo, ecritLImageLaTailleEtRepondInchange) {
 }
 
 TEST(Photo, refusSansPermissionEtRienNeChange) {
-    Dossier d;
+    essai::Dossier d;
     auto* ecran = new EcranEssai;
     ecran->permis = false;
     Photographe p(d.chemin, std::unique_ptr<Ecran>(ecran), {{{"false"}}});
@@ -109,7 +99,7 @@ TEST(Photo, refusSansPermissionEtRienNeChange) {
 }
 
 TEST(Photo, unLienPlanteNEstPasSuivi) {
-    Dossier d;
+    essai::Dossier d;
     const std::string cible = d / "ailleurs";
     std::ofstream(cible) << "intact";
     fs::create_symlink(cible, d / "vue.jpg");
@@ -121,7 +111,7 @@ TEST(Photo, unLienPlanteNEstPasSuivi) {
 }
 
 TEST(Photo, echecDEcritureGardeLAncienneImage) {
-    Dossier d;
+    essai::Dossier d;
     Photographe p(d.chemin, std::make_unique<EcranEssai>(), {});
     ASSERT_EQ(p.capturer().rfind("ok vue ", 0), 0u);
     const std::string avant = essai::lireFichier(d / "vue.jpg");
@@ -132,7 +122,7 @@ TEST(Photo, echecDEcritureGardeLAncienneImage) {
 }
 
 TEST(Photo, repliQuandLEcranNeSePrendPas) {
-    Dossier d;
+    essai::Dossier d;
     auto* ecran = new EcranEssai;
     ecran->panne = true;
     std::ofstream(d / "vue.jpg") << "ancienne";

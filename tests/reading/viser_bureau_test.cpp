@@ -17,36 +17,30 @@ std::string appli() { return std::string(VIMBA_ESSAIS) + "/appli_lecture"; }
 class Canal {
 public:
     Canal() {
-        char modele[] = "/tmp/essai-canal-lecture-XXXXXX";
-        dossier_ = mkdtemp(modele);
         pid_ = fork();
         if (pid_ == 0) {
-            execl(VIMBA_AGENT, VIMBA_AGENT, "--dossier", dossier_.c_str(), nullptr);
+            execl(VIMBA_AGENT, VIMBA_AGENT, "--dossier", dossier_.chemin.c_str(), nullptr);
             _exit(127);
         }
     }
     ~Canal() {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
-        std::filesystem::remove_all(dossier_);
     }
+    // The requests here hold no quote.
     std::string operator()(const std::string& demande) const {
-        const std::string fichier = dossier_ + ".demande";
-        std::ofstream(fichier, std::ios::binary) << demande;
-        const std::string c = std::string(VIMBA_DEMANDE) + " --dossier " + dossier_ + " < " + fichier;
+        const std::string c = std::string(VIMBA_DEMANDE) + " --dossier " + dossier_.chemin + " '" + demande + "'";
         std::string r;
         if (FILE* p = popen(c.c_str(), "r")) {
             char b[4096];
-            std::size_t n;
-            while ((n = std::fread(b, 1, sizeof b, p)) > 0) r.append(b, n);
+            for (std::size_t n; (n = std::fread(b, 1, sizeof b, p)) > 0;) r.append(b, n);
             pclose(p);
         }
-        std::filesystem::remove(fichier);
         return r;
     }
 
 private:
-    std::string dossier_;
+    essai::Dossier dossier_;
     pid_t pid_ = -1;
 };
 
