@@ -86,8 +86,7 @@ TEST(ServeurMcp, SessionDUnClient) {
 
 TEST(ServeurMcp, RefusDeLOrdinateurEnResultat) {
     // The computer's refusal is the tool's result, marked as an error, not a protocol error.
-    const std::vector<Issue> issues = {{1, "refus champ de mot de passe"}, {2, "pas de réponse de l’agent"}};
-    for (const auto& issue : issues) {
+    for (const Issue& issue : {Issue{1, "refus champ de mot de passe"}, Issue{2, "pas de réponse de l’agent"}}) {
         PosteEnregistreur poste;
         poste.reponse = issue;
         const auto r = dialogue(poste, {appel(7, "tape", {{"texte", "secret"}}).dump()});
@@ -96,8 +95,8 @@ TEST(ServeurMcp, RefusDeLOrdinateurEnResultat) {
         EXPECT_EQ(r[0]["result"]["isError"], true);
         EXPECT_EQ(r[0]["result"]["content"][0]["text"], issue.texte);
     }
-    // A wait that lasts is no failure.
     PosteEnregistreur poste;
+    // A wait that lasts is no failure.
     EXPECT_EQ(dialogue(poste, {appel(1, "attendre", {{"delai", 5}}).dump()}).at(0)["result"]["isError"], false);
 }
 
@@ -108,10 +107,8 @@ TEST(ServeurMcp, ArgumentsEnDemandes) {
         {appel(1, "tracer", {{"points", {{{"x", 1}, {"y", 2}}, {{"x", 3.25}, {"y", -4}}}}}), "tracer 1,2 3.25,-4"},
         {appel(1, "defiler", {{"x", 5}, {"y", 6}, {"n", -3}}), "defiler 5 6 -3"},
         {appel(1, "touche", {{"combinaison", "ctrl-a"}}), "touche ctrl-a"},
-        {appel(1, "viser", {{"nom", "Enregistrer sous…"}}), "viser Enregistrer sous…"},
         {appel(1, "lire", json::object()), "lire"},
         {appel(1, "presse-ecrire", {{"texte", ""}}), "presse-ecrire\n"},
-        {appel(1, "etat", json::object()), "etat"},
     };
     for (const auto& [message, attendue] : cas) {
         PosteEnregistreur poste;
