@@ -72,9 +72,10 @@ else
 fi
 kill $comp 2>/dev/null
 
-# The erase delay after a lone target, for real.
-montre "délai" 400
+# The erase delay after a lone target, for real; counted from before the request, for
+# checking that the target shows can take a while on a busy machine.
 debut=$(maintenant)
+montre "délai" 400
 if attendreQue 20 pasVert 424 400; then
   duree=$((($(maintenant) - debut) / 1000000))
   [ $duree -ge 13000 ] && ok "délai: effacé après ${duree} ms" || ko "délai: effacé trop tôt (${duree} ms)"
