@@ -140,8 +140,6 @@ session=$(activer 2>"$base/err"); verifier "activer après un code refusé" "0 p
 echo "info - activer : $((($(date +%s%N) - debut) / 1000000)) ms"
 verifier "dossier de la session" "vimba-essai vimba-technicien 2770 directory" "$(stat -c '%U %G %a %F' /tmp/vimba-sos)"
 verifier "ancien dossier remplacé" "" "$(ls -A /tmp/vimba-sos)"
-setpriv --reuid=65534 --regid=65534 --clear-groups ls /tmp/vimba-sos >/dev/null 2>&1
-verifier "un autre compte ne voit pas le dossier" 2 $?
 port_prive=$(cat /run/depannage-vimba/port)
 verifier "sshd privé sur la boucle locale seulement" "127.0.0.1:$port_prive" "$(ss -Hltn "sport = :$port_prive" | awk '{print $4}')"
 
@@ -166,9 +164,8 @@ contient "flux démarré" "ok flux " "$(tech ordinateur demande <<<"flux")"
 # A still screen: the first picture, then heartbeats.
 octets=$( (sleep 2) | tech ordinateur flux 2>/dev/null | wc -c)
 [ "$octets" -ge 200 ]; verifier "le flux arrive par la porte ($octets octets)" 0 $?
-for c in "cat /etc/passwd" "" "lire /etc/shadow"; do
-  tech ordinateur "$c" </dev/null >/dev/null 2>&1; verifier "commande « $c » refusée" 3 $?
-done
+# The gate's refusals are porte_test.cpp's; here, that sshd runs nothing but the gate.
+tech ordinateur "cat /etc/passwd" </dev/null >/dev/null 2>&1; verifier "commande hors de la porte refusée" 3 $?
 r=$(tech -S none -W "127.0.0.1:$port_prive" ordinateur </dev/null 2>/dev/null | head -c 7)
 verifier "pas de redirection de port par le sshd privé" "" "$r"
 tech -O exit ordinateur 2>/dev/null
