@@ -362,14 +362,17 @@ std::string Portail::session() const {
 }
 
 namespace {
-// One input event, sent in order without waiting for its reply.
+// One input event, once the previous one is answered: xdg-desktop-portal handles each call
+// on a thread of its own, so calls in flight together can reach the back end out of order
+// (a key's release before its press, and GNOME then drops the key).
 bool envoyer(GDBusConnection* bus, const std::string& session, const char* methode, GVariant* corps) {
     if (session.empty() || !bus) {
         g_variant_unref(g_variant_ref_sink(corps));
         return false;
     }
-    g_dbus_connection_call(bus, kBus, kChemin, kDistant, methode, corps, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr,
-                           nullptr, nullptr);
+    GVariant* r = g_dbus_connection_call_sync(bus, kBus, kChemin, kDistant, methode, corps, nullptr,
+                                              G_DBUS_CALL_FLAGS_NO_AUTO_START, kAppelMs, nullptr, nullptr);
+    if (r) g_variant_unref(r);
     return true;
 }
 GVariant* vide() { return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0); }
