@@ -38,6 +38,8 @@ constexpr int reposDevantMaximum = 15;
 // window manager's passive grab while it reloads the mapping, and lands after the keys
 // typed next (seen with openbox and GTK): clicks wait until the change has settled.
 constexpr std::chrono::milliseconds digestionCarte{300};
+// A button the user holds down would keep a click waiting this long at most.
+constexpr std::chrono::milliseconds clicRetenuMaximum{5000};
 
 void pause(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
 
@@ -103,6 +105,23 @@ void SaisieX11::cle(KeyCode code, bool enfonce) {
 
 void SaisieX11::laisserDigerer() { std::this_thread::sleep_until(derniereCarte_ + digestionCarte); }
 
+// A window manager that grabs the button to raise the window holds the click until it lets
+// it go, which can take long when it is busy (reloading the mapping after a text): keys sent
+// meanwhile would reach the window before the click moves the focus. The server shows the
+// button released only once the held events went through.
+void SaisieX11::attendreClicPasse() {
+    if (!xtest_) return;
+    const auto limite = std::chrono::steady_clock::now() + clicRetenuMaximum;
+    while (std::chrono::steady_clock::now() < limite) {
+        Window racine, enfant;
+        int rx, ry, x, y;
+        unsigned etat = 0;
+        if (!XQueryPointer(affichage_, DefaultRootWindow(affichage_), &racine, &enfant, &rx, &ry, &x, &y, &etat)) return;
+        if (!(etat & (Button1Mask | Button2Mask | Button3Mask))) return;
+        pause(std::chrono::milliseconds(5));
+    }
+}
+
 void SaisieX11::cliquer(double x, double y, bool double_, bool droit) {
     laisserDigerer();
     deplacer(x, y);
@@ -115,6 +134,7 @@ void SaisieX11::cliquer(double x, double y, bool double_, bool droit) {
         bouton(numero, false);
         if (double_) pause(apresClicDouble);
     }
+    attendreClicPasse();
 }
 
 void SaisieX11::bouger(double x, double y) { deplacer(x, y); }

@@ -31,6 +31,7 @@ private:
     void bouton(unsigned numero, bool enfonce);
     void cle(KeyCode code, bool enfonce);
     void laisserDigerer();
+    void attendreClicPasse();
 
     Display* affichage_;
     bool xtest_ = false;
