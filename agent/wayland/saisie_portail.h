@@ -1,12 +1,14 @@
 #pragma once
 // Pointer and keyboard through the RemoteDesktop portal (GNOME, KDE): absolute motion in the
-// screen stream's frame, evdev buttons, wheel clicks, and keysyms, which type any Unicode
-// character without a keymap of our own. Main thread; each call returns once its events
-// have left the process.
+// screen stream's frame, evdev buttons, wheel clicks, and keysyms. GNOME types only the
+// keysyms of its current layout and drops the others: a character missing from the layout
+// goes through the Unicode entry of GTK and IBus (Ctrl+Shift+U, its hex code, space).
+// Main thread; each call returns once its events have left the process.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 
 #include "agent/services.h"
 
@@ -28,6 +30,8 @@ public:
     virtual void defilerDiscret(int crans) = 0;  // vertical, > 0 down
     virtual void toucheSymbole(std::uint32_t keysym, bool presse) = 0;
     virtual void vider() = 0;
+    // The keysyms of the compositor's first layout; empty when unknown (all are then sent as they are).
+    virtual std::optional<std::unordered_set<std::uint32_t>> symbolesDeLaCarte() { return std::nullopt; }
 };
 
 class SaisiePortail final : public Saisie {
