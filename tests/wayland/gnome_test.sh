@@ -46,8 +46,9 @@ verifier "un clic coche la case" 1 "$(attendre coche 1)"
 d touche droite >/dev/null
 d clic $(centre texte) >/dev/null
 attendreQue 5 sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'" || ko "devant : $(d etat)"
-texte=$'Vimba: 42 ok, (tout) va ~bien~!\nFIN'
-r=$(printf 'tape\n%s' "$texte" | d); verifier "tape compte les graphèmes" "ok 35 caractères" "$r"
+# Accents and the emoji are not in mutter's layout (US): they go through the Unicode entry.
+texte=$'Vimba: 42 ok, été ✓ 😀 Ça «ß» — ½\nFIN'
+r=$(printf 'tape\n%s' "$texte" | d); verifier "tape compte les graphèmes" "ok 36 caractères" "$r"
 verifier "tape écrit le texte tel quel" "$texte" "$(attendre texte "$texte")"
 
 for moteur in tuiles h264; do
