@@ -285,7 +285,8 @@ TEST_P(Api, LimiteParAdresseEtGlobale) {
 }
 
 // Eight accept the same code at once, through the given services in turn: how many got 200
-// and how many 404 (anything else counts 100 in neither).
+// and how many 404 (anything else counts 100 in neither). Two replicas race within each
+// process as well as between them.
 std::pair<int, int> course(const std::vector<ServiceLance*>& services, const std::string& code) {
   std::barrier depart(8);
   std::atomic<int> gagnants = 0, perdants = 0;
@@ -299,13 +300,6 @@ std::pair<int, int> course(const std::vector<ServiceLance*>& services, const std
     });
   for (auto& f : fils) f.join();
   return {gagnants, perdants};
-}
-
-TEST_P(Api, UnSeulGagnantQuandPlusieursAcceptentLeMemeCode) {
-  auto s = lancer();
-  const std::string j = jeton("ilvo");
-  for (int tour = 0; tour < 4; ++tour)
-    EXPECT_EQ(course({s.get()}, code(s->adresse(), j, cle_ssh()).corps["code"]), std::make_pair(1, 7));
 }
 
 TEST_P(Api, UnRedemarrageNePerdRien) {
