@@ -5,9 +5,12 @@
 #include <jpeglib.h>
 #include <libyuv/scale_argb.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -135,8 +138,9 @@ std::vector<Outil> outilsDuSysteme() {
             {{"grim", "{}"}}};
 }
 
-Photographe::Photographe(std::string dossier, std::unique_ptr<Ecran> ecran, std::vector<Outil> outils)
-    : dossier_(std::move(dossier)), ecran_(std::move(ecran)), outils_(std::move(outils)) {}
+Photographe::Photographe(std::string dossier, std::unique_ptr<Ecran> ecran, std::vector<Outil> outils,
+                         std::chrono::milliseconds delaiOutil)
+    : dossier_(std::move(dossier)), ecran_(std::move(ecran)), outils_(std::move(outils)), delaiOutil_(delaiOutil) {}
 
 namespace {
 void ecrireTaille(const std::string& dossier, int largeur, int hauteur) {
@@ -162,7 +166,7 @@ std::string Photographe::capturer() {
 }
 
 namespace {
-bool lancer(const std::vector<std::string>& arguments) {
+bool lancer(const std::vector<std::string>& arguments, std::chrono::milliseconds delai) {
     if (arguments.empty()) return false;
     gchar* programme = g_find_program_in_path(arguments[0].c_str());
     if (!programme) return false;
@@ -170,11 +174,24 @@ bool lancer(const std::vector<std::string>& arguments) {
     argv.push_back(programme);
     for (std::size_t i = 1; i < arguments.size(); ++i) argv.push_back(const_cast<gchar*>(arguments[i].c_str()));
     argv.push_back(nullptr);
-    const gboolean ok = g_spawn_sync(nullptr, argv.data(), nullptr,
-                                     static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    GPid pid = 0;
+    const gboolean lance = g_spawn_async(
+        nullptr, argv.data(), nullptr,
+        static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+        nullptr, nullptr, &pid, nullptr);
     g_free(programme);
-    return ok;
+    if (!lance) return false;
+    const auto fin = std::chrono::steady_clock::now() + delai;
+    int statut = 0;
+    while (::waitpid(pid, &statut, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= fin) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &statut, 0);
+            return false;
+        }
+        ::usleep(10000);
+    }
+    return WIFEXITED(statut) && WEXITSTATUS(statut) == 0;
 }
 }  // namespace
 
@@ -196,7 +213,7 @@ std::string Photographe::capturerParOutils() {
         std::vector<std::string> args = outil.arguments;
         for (auto& a : args)
             if (auto i = a.find("{}"); i != std::string::npos) a.replace(i, 2, brut);
-        lancer(args);
+        lancer(args, delaiOutil_);
         if (existe(brut)) break;
         ::unlink(brut.c_str());
     }
@@ -215,7 +232,7 @@ std::string Photographe::capturerParOutils() {
                                              "+repage"});
     }
     conversion.insert(conversion.end(), {"-resize", "1440x1440>", "-quality", std::to_string(qualite), "jpeg:" + reduit});
-    lancer(conversion);
+    lancer(conversion, delaiOutil_);
     const auto image = lireTout(reduit);
     nettoyer();
     if (!image) return "erreur réduction impossible";

@@ -2,6 +2,7 @@
 // Still screenshots of the main display for the "vue" verb: grab, reduce to at most 1440
 // wide, JPEG at quality 55, "vue.jpg" and "vue.txt" in the agent's folder; the system's
 // tools when the in-process way fails. Main thread.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -54,7 +55,10 @@ std::vector<Outil> outilsDuSysteme();
 
 class Photographe final : public vimba::Photographe {
 public:
-    Photographe(std::string dossier, std::unique_ptr<Ecran> ecran, std::vector<Outil> outils);
+    // A tool still running after `delaiOutil` is killed: one that waits for a click (import
+    // given a window it cannot find) must not hold the agent.
+    Photographe(std::string dossier, std::unique_ptr<Ecran> ecran, std::vector<Outil> outils,
+                std::chrono::milliseconds delaiOutil = std::chrono::seconds(10));
     std::string capturer() override;
     std::string capturerParOutils();
 
@@ -62,6 +66,7 @@ private:
     std::string dossier_;
     std::unique_ptr<Ecran> ecran_;
     std::vector<Outil> outils_;
+    std::chrono::milliseconds delaiOutil_;
     std::uint64_t empreinte_ = 0;
 };
 

@@ -131,6 +131,11 @@ TEST(Photo, repliQuandLEcranNeSePrendPas) {
         EXPECT_EQ(p.capturer(), "erreur capture impossible");
         EXPECT_EQ(essai::lireFichier(d / "vue.jpg"), "ancienne");
     }
+    {  // a tool that never ends (import waiting for a click) is stopped and the next one tried
+        Photographe p(d.chemin, std::unique_ptr<Ecran>(new EcranEssai(*ecran)), {{{"sleep", "600"}}, {{"false"}}},
+                      std::chrono::milliseconds(200));
+        EXPECT_EQ(p.capturer(), "erreur capture impossible");
+    }
     {  // the converter finds no picture in what the tool wrote
         Photographe p(d.chemin, std::unique_ptr<Ecran>(new EcranEssai(*ecran)), {{{"sh", "-c", "echo x > \"$0\"", "{}"}}});
         EXPECT_EQ(p.capturer(), "erreur réduction impossible");
