@@ -12,7 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -59,7 +61,6 @@ struct Spectateur {
     std::unique_ptr<vimba::voir::Decodeur> tuiles = vimba::voir::decodeurTuiles(), video = vimba::voir::decodeurH264();
     struct Recu {
         vimba::voir::Message m;
-        Horloge::time_point quand;
     };
     std::vector<Recu> recus;
     bool ferme = false;
@@ -85,7 +86,7 @@ struct Spectateur {
             EXPECT_TRUE(lecteur.nourrir(tampon.data(), static_cast<std::size_t>(n), [&](const vimba::voir::Message& m) {
                 auto& d = (m.genre == 'F' || m.genre == 'T') ? tuiles : video;
                 EXPECT_TRUE(d->traiter(m, tableau, erreur)) << erreur;
-                recus.push_back({m, Horloge::now()});
+                recus.push_back({m});
             })) << lecteur.erreur();
         }
         return true;
@@ -110,11 +111,7 @@ struct Dossier {
         char modele[] = "/tmp/flux-essai-XXXXXX";
         chemin = mkdtemp(modele);
     }
-    ~Dossier() { std::system(("rm -rf " + chemin).c_str()); }
-    std::string portEcrit() const {
-        std::ifstream f(chemin + "/flux.port");
-        return {(std::istreambuf_iterator<char>(f)), {}};
-    }
+    ~Dossier() { std::filesystem::remove_all(chemin); }
 };
 
 std::uint16_t attendrePort(Diffuseur& d) {
@@ -164,19 +161,16 @@ long memoireKo() {
     return ko;
 }
 
-// A capture source that fails to start, after `attente`: the server falls back to polling.
-class SourceMorte final : public SourceImages {
-public:
-    explicit SourceMorte(std::chrono::milliseconds attente = 0ms) : attente_(attente) {}
+// A capture source that fails to start, once `libre` is set when given: the server falls back
+// to polling.
+struct SourceMorte final : SourceImages {
+    std::shared_future<void> libre;
     bool demarrer(int, int, SurImage, SurPixels) override {
-        std::this_thread::sleep_for(attente_);
+        if (libre.valid()) libre.wait();
         return false;
     }
     void arreter() override {}
     std::pair<int, int> taille() const override { return {0, 0}; }
-
-private:
-    std::chrono::milliseconds attente_;
 };
 
 class Flux : public ::testing::Test {
@@ -201,7 +195,8 @@ TEST_F(Flux, ChaqueSpectateurRecoitUneImageCompleteFideleUnSeulC) {
         d.demarrer(dossier.chemin, 1024, 45, moteur);
         const auto port = attendrePort(d);
         ASSERT_NE(port, 0);
-        EXPECT_EQ(dossier.portEcrit(), std::to_string(port) + "\n");
+        std::ifstream f(dossier.chemin + "/flux.port");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), std::to_string(port) + "\n");
         Spectateur premier(port);
         ::shutdown(premier.s, SHUT_WR);
         ASSERT_TRUE(premier.jusqua([&] { return premier.images() >= 1 && premier.lecteur.entreDeux(); }));
@@ -250,8 +245,7 @@ TEST_F(Flux, EcranFixeBattementsPuisSeulesLesTuilesChangees) {
     Diffuseur d(creerCapteurX11, saisieX11());
     d.demarrer(dossier.chemin, 1440, 45, "tuiles");
     Spectateur v(attendrePort(d));
-    // Let the set-up's drawing settle, then a still screen: heartbeats only, about every
-    // 150 ms, with the pointer.
+    // Once the set-up's drawing has settled, a still screen gets heartbeats only, with the pointer.
     ASSERT_TRUE(v.jusqua([&] { return v.images() >= 1 && v.lecteur.entreDeux(); }));
     const auto calme = Horloge::now() + 400ms;
     v.jusqua([&] { return Horloge::now() > calme && v.lecteur.entreDeux(); });
@@ -261,10 +255,6 @@ TEST_F(Flux, EcranFixeBattementsPuisSeulesLesTuilesChangees) {
         EXPECT_EQ(v.recus[i].m.genre, 'F');
         EXPECT_EQ(v.recus[i].m.champs[2], 0);
         EXPECT_GE(v.recus[i].m.champs[3], 0);
-        if (i == t0) continue;
-        const auto ecart = std::chrono::duration<double, std::milli>(v.recus[i].quand - v.recus[i - 1].quand).count();
-        EXPECT_GT(ecart, 100);
-        EXPECT_LT(ecart, 260);
     }
     // A 10 x 10 rectangle well inside the screen: one tile, maybe its neighbours at most.
     const auto avant = v.images();
@@ -274,7 +264,7 @@ TEST_F(Flux, EcranFixeBattementsPuisSeulesLesTuilesChangees) {
     EXPECT_LE((*std::find_if(f.rbegin(), f.rend(), [](auto* r) { return r->m.champs[2] > 0; }))->m.champs[2], 4);
 }
 
-TEST_F(Flux, SansSourceLeMoteurQuiInterrogeToutesLes40ms) {
+TEST_F(Flux, SansSourceLeMoteurQuiInterrogeChaqueTic) {
     Diffuseur d([] { return std::make_unique<SourceMorte>(); }, saisieX11());
     d.demarrer(dossier.chemin, 800, 45, "h264");  // no source: tiles cannot start either
     Spectateur v(attendrePort(d));
@@ -285,24 +275,23 @@ TEST_F(Flux, SansSourceLeMoteurQuiInterrogeToutesLes40ms) {
     const auto f = v.f();
     EXPECT_EQ(f.front()->m.champs[0], 800);
     EXPECT_GT(f.front()->m.champs[2], 0);
-    const double moyenne = std::chrono::duration<double, std::milli>(f.back()->quand - f.front()->quand).count() / (f.size() - 1.0);
-    EXPECT_GT(moyenne, 30);
-    EXPECT_LT(moyenne, 130);  // a slow (sanitised) build skips ticks it overran
     EXPECT_LT(v.images(), f.size()) << "the still screen still gets its F on every tick";
 }
 
-// A source that takes seconds to answer holds neither the stop nor a new start.
+// A source that does not answer holds neither the stop nor a new start: it is let go only
+// once both are done.
 TEST_F(Flux, ArreterSansAttendreLaSourceFermeToutEtRetireLeFichier) {
-    Diffuseur d([] { return std::make_unique<SourceMorte>(3000ms); }, saisieX11());
+    std::promise<void> liberer;
+    std::shared_future<void> libre = liberer.get_future().share();
+    Diffuseur d([libre] { auto s = std::make_unique<SourceMorte>(); s->libre = libre; return s; }, saisieX11());
     d.demarrer(dossier.chemin, 640, 45, "tuiles");
     const auto port = attendrePort(d);
     Spectateur v(port);
     std::this_thread::sleep_for(200ms);
-    const auto t0 = Horloge::now();
     d.arreter();
     d.demarrer(dossier.chemin, 640, 45, "tuiles");
     d.arreter();
-    EXPECT_LT(Horloge::now() - t0, 300ms);
+    liberer.set_value();
     EXPECT_EQ(d.port(), 0);
     EXPECT_EQ(d.moteurActif(), "aucun");
     EXPECT_FALSE(std::ifstream(dossier.chemin + "/flux.port").is_open()) << "a stale port must not outlive the stream";
@@ -318,19 +307,14 @@ TEST_F(Flux, SpectateurQuiNeLitJamais) {
     setsockopt(muet.s, SOL_SOCKET, SO_RCVBUF, &petit, sizeof petit);
     // Keep the screen changing; the server drops frames instead of queueing them.
     const long avant = memoireKo();
-    const auto limite = Horloge::now() + 1500ms;
-    for (int i = 0; Horloge::now() < limite; ++i) {
+    for (int i = 0; i < 70; ++i) {
         dessiner(0, 0, 1400, 800, 0x010203u * static_cast<unsigned>(i % 80));
         std::this_thread::sleep_for(20ms);
     }
     // About 70 full-screen frames went by: queued, they would weigh well over 100 MB.
     EXPECT_LT(memoireKo() - avant, 40 * 1024);
     EXPECT_EQ(d.moteurActif(), "tuiles");
-    const auto t0 = Horloge::now();
-    d.arreter();
-    EXPECT_LT(Horloge::now() - t0, 1s);
 }
-
 TEST_F(Flux, DeuxCentsConnexions) {
     Diffuseur d(creerCapteurX11, saisieX11());
     d.demarrer(dossier.chemin, 640, 45, "tuiles");
@@ -374,7 +358,7 @@ TEST_F(Flux, PlusDeDescripteursLEcouteurPatienteSansTournerEnRond) {
 }
 
 // Full-range NV12 of the configured size, nothing on a still screen, changed rectangles in
-// frame pixels, a prompt stop.
+// frame pixels.
 TEST(CapteurX11, Nv12SilenceRectanglesArret) {
     dessiner(0, 0, 400, 400, 0xffffff);
     // Shared with the capture thread, which may still deliver a frame after the stop.
@@ -410,8 +394,6 @@ TEST(CapteurX11, Nv12SilenceRectanglesArret) {
         for (const Rect& x : r->rects.front()) couvert = couvert || (x.x <= cx && cx < x.x + x.w && x.y <= cy && cy < x.y + x.h);
         EXPECT_TRUE(couvert);
     }
-    const auto t0 = Horloge::now();
     c->arreter();
-    EXPECT_LT(Horloge::now() - t0, 50ms);
     attendreCapteurs(2s);
 }
