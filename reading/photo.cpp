@@ -213,8 +213,7 @@ std::string Photographe::capturerParOutils() {
         std::vector<std::string> args = outil.arguments;
         for (auto& a : args)
             if (auto i = a.find("{}"); i != std::string::npos) a.replace(i, 2, brut);
-        lancer(args, delaiOutil_);
-        if (existe(brut)) break;
+        if (lancer(args, delaiOutil_) && existe(brut)) break;
         ::unlink(brut.c_str());
     }
     if (!existe(brut)) {
@@ -232,8 +231,7 @@ std::string Photographe::capturerParOutils() {
                                              "+repage"});
     }
     conversion.insert(conversion.end(), {"-resize", "1440x1440>", "-quality", std::to_string(qualite), "jpeg:" + reduit});
-    lancer(conversion, delaiOutil_);
-    const auto image = lireTout(reduit);
+    const auto image = lancer(conversion, delaiOutil_) ? lireTout(reduit) : std::nullopt;
     nettoyer();
     if (!image) return "erreur réduction impossible";
     if (!ecrireAtomique(dossier_, "vue.jpg", image->data(), image->size())) return "erreur écriture image";
