@@ -33,6 +33,12 @@ public:
     }
     bool attendre(Session& s, int, Etat& etat, std::string& erreur) override {
         if (!j_.erreurService.empty()) return erreur = j_.erreurService, false;
+        // Polled past the script: the tool should have stopped by now.
+        if (j_.etats.empty()) {
+            ADD_FAILURE() << "attendre appelé de trop";
+            erreur = "fin du script";
+            return false;
+        }
         etat = j_.etats.front();
         j_.etats.pop_front();
         if (etat == Etat::prete) {
