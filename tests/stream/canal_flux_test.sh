@@ -19,7 +19,7 @@ for moteur in tuiles h264; do
   "$voir" --port "$port" --stats --duree 4.2 --png "$tmp/vue.png" >"$tmp/stats" 2>"$tmp/erreurs" & vue=$!
   sleep 1.3
   # Another shape (5:4 after 16:9): the frames keep the size they started with.
-  xrandr --output screen --mode 1280x1024
+  xrandr --output screen --mode 1280x1024 || ko "$moteur : xrandr ne change pas la taille"
   for c in red green blue yellow white black red green blue yellow white black; do xsetroot -solid $c; sleep 0.2; done
   wait $vue || ko "$moteur : visionneur : $(cat "$tmp/erreurs")"
   nettoyer
