@@ -289,6 +289,8 @@ std::uint64_t VueDevant::cle() {
         focus = r->focus;
         std::free(r);
     }
+    derniereActive_ = active;
+    dernierFocus_ = focus;
     std::uint64_t h = 1469598103934665603ull;
     melanger(h, &active, sizeof active);
     melanger(h, &focus, sizeof focus);
@@ -306,10 +308,30 @@ std::uint64_t VueDevant::cle() {
     return h ? h : 1;
 }
 
-std::uint64_t cleFenetreDevant() {
-    static VueDevant vue;
-    return vue.cle();
+bool VueDevant::focusDansActive() {
+    // No window manager, no focus or the pointer's window: nothing to wait for.
+    if (!connexion_ || derniereActive_ == 0 || dernierFocus_ <= 1 || dernierFocus_ == derniereActive_) return true;
+    std::uint32_t w = dernierFocus_;
+    for (int n = 0; n < 16 && w && w != racine_; ++n) {
+        xcb_query_tree_reply_t* r = xcb_query_tree_reply(connexion_, xcb_query_tree(connexion_, w), nullptr);
+        if (!r) return false;
+        w = r->parent;
+        std::free(r);
+        if (w == derniereActive_) return true;
+    }
+    return false;
 }
+
+namespace {
+VueDevant& vueDevant() {
+    static VueDevant vue;
+    return vue;
+}
+}  // namespace
+
+std::uint64_t cleFenetreDevant() { return vueDevant().cle(); }
+bool focusDansFenetreActive() { return vueDevant().focusDansActive(); }
+std::uint32_t focusFenetreDevant() { return vueDevant().focus(); }
 
 std::optional<std::string> titreFenetreDevant() {
     Display* d = affichage();

@@ -30,13 +30,21 @@ public:
     VueDevant& operator=(const VueDevant&) = delete;
     // 0 without a display; never has its two top bits set.
     std::uint64_t cle();
+    // Whether, at the last `cle`, the keyboard focus was inside the active window: the window
+    // manager names a window that takes the focus the active one only a moment later.
+    bool focusDansActive();
+    // The focus window read by the last `cle`.
+    std::uint32_t focus() const { return dernierFocus_; }
 
 private:
     xcb_connection_t* connexion_ = nullptr;
     std::uint32_t racine_ = 0, active_ = 0, nom_ = 0, utf8_ = 0;
+    std::uint32_t derniereActive_ = 0, dernierFocus_ = 0;
 };
 // The same on the guards' own one; main thread only.
 std::uint64_t cleFenetreDevant();
+bool focusDansFenetreActive();
+std::uint32_t focusFenetreDevant();
 // The title of the window in front (_NET_WM_NAME, else WM_NAME), or none.
 std::optional<std::string> titreFenetreDevant();
 // Whether the accessibility bus can be used: without it, any libatspi call ends the

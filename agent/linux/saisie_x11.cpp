@@ -33,7 +33,9 @@ constexpr std::chrono::milliseconds apresSautFocus{50};
 // A window that takes the focus is named the active one by the window manager a moment
 // later: between the two, the guards would still judge the window left behind.
 constexpr std::chrono::milliseconds reposDevant{20};
-constexpr int reposDevantMaximum = 15;
+constexpr int reposDevantMaximum = 50;
+// A focus that keeps moving is judged this many times, then typed into as judged last.
+constexpr int essaisFocus = 20;
 // A button press that comes soon after a keyboard mapping change is held back behind the
 // window manager's passive grab while it reloads the mapping, and lands after the keys
 // typed next (seen with openbox and GTK): clicks wait until the change has settled.
@@ -161,6 +163,7 @@ void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& av
     // Another window in front (the user's click, a window that opens) is asked about before
     // the next key reaches it; reading which one is cheap enough for every key.
     std::uint64_t devant = cleFenetreDevant();
+    std::uint32_t focusJuge = focusFenetreDevant();
     ClesPretees cles(affichage_, symboles, &derniereCarte_);
     for (std::size_t i = 0; i < n; ++i) {
         const bool saut = symboles[i] == XK_Return || symboles[i] == XK_Tab;
@@ -170,25 +173,43 @@ void SaisieX11::ecrire(const std::string& texte, const std::function<bool()>& av
             XSync(affichage_, False);
             pause(apresSautFocus);
         }
-        std::uint64_t fenetre = cleFenetreDevant();
-        for (int r = 0; fenetre != devant && r < reposDevantMaximum; ++r) {
-            pause(reposDevant);
-            const std::uint64_t encore = cleFenetreDevant();
-            if (encore == fenetre) break;
-            fenetre = encore;
-        }
-        if (saut || apresSaut || fenetre != devant || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
-            if (!avant()) return;
-            dernierAvis = std::chrono::steady_clock::now();
-            devant = fenetre;
-        }
+        const bool juger = saut || apresSaut;
         apresSaut = saut;
+        // A lent keycode is mapped before the checks, which hold the server while they last.
         ClesPretees::Frappe f = cles.frappe(i);
         if (f.majuscule && majuscule == 0) f = {cles.sansMajuscule(i), false};
+        for (int essai = 0;; ++essai) {
+            std::uint64_t fenetre = cleFenetreDevant();
+            for (int r = 0; fenetre != devant && r < reposDevantMaximum; ++r) {
+                pause(reposDevant);
+                const std::uint64_t encore = cleFenetreDevant();
+                if (encore == fenetre && focusDansFenetreActive()) break;
+                fenetre = encore;
+            }
+            if (essai > 0 || juger || fenetre != devant || std::chrono::steady_clock::now() - dernierAvis >= entreAvis) {
+                if (!avant()) return;
+                dernierAvis = std::chrono::steady_clock::now();
+                devant = fenetre;
+                focusJuge = focusFenetreDevant();
+            }
+            // The key goes where the focus is when the server handles it: a window that takes
+            // the focus for a moment (a new one, before the window manager decides) would get
+            // it. Held, the server lets no other client move the focus between this look and
+            // the key.
+            XGrabServer(affichage_);
+            Window focus = None;
+            int retour = 0;
+            XGetInputFocus(affichage_, &focus, &retour);
+            if (focus == focusJuge || essai >= essaisFocus) break;
+            XUngrabServer(affichage_);
+            XFlush(affichage_);
+        }
         if (f.majuscule && f.code) cle(majuscule, true);
         cle(f.code, true);
         cle(f.code, false);
         if (f.majuscule && f.code) cle(majuscule, false);
+        XUngrabServer(affichage_);
+        XFlush(affichage_);
         pause(apresCaractere);
     }
 }
