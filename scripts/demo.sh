@@ -49,8 +49,17 @@ journal=$sortie/journal.txt
 pids=()
 finir() {
   set +e
+  # After a failure the session may still be open: closed here as root, since the
+  # application stopped by a signal would ask for the administrator step again.
+  [ -e /run/depannage-vimba ] && PKEXEC_UID=$(id -u) bash "$script" arreter >>"$journal" 2>&1
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  for _ in $(seq 50); do
+    vivants=0
+    for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && vivants=1; done
+    [ $vivants -eq 0 ] && break
+    sleep 0.1
+  done
+  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   rm -rf "$travail"
 }
 trap finir EXIT
