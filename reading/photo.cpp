@@ -5,17 +5,16 @@
 #include <jpeglib.h>
 #include <libyuv/scale_argb.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 
 #include "agent/dossier.h"
+#include "agent/lancer.h"
 #include "agent/bureau.h"
 #include "agent/fabrique.h"
 #include "reading/linux/ecran_wayland.h"
@@ -168,30 +167,10 @@ std::string Photographe::capturer() {
 namespace {
 bool lancer(const std::vector<std::string>& arguments, std::chrono::milliseconds delai) {
     if (arguments.empty()) return false;
-    gchar* programme = g_find_program_in_path(arguments[0].c_str());
-    if (!programme) return false;
-    std::vector<gchar*> argv;
-    argv.push_back(programme);
-    for (std::size_t i = 1; i < arguments.size(); ++i) argv.push_back(const_cast<gchar*>(arguments[i].c_str()));
+    std::vector<const char*> argv;
+    for (const auto& a : arguments) argv.push_back(a.c_str());
     argv.push_back(nullptr);
-    GPid pid = 0;
-    const gboolean lance = g_spawn_async(
-        nullptr, argv.data(), nullptr,
-        static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-        nullptr, nullptr, &pid, nullptr);
-    g_free(programme);
-    if (!lance) return false;
-    const auto fin = std::chrono::steady_clock::now() + delai;
-    int statut = 0;
-    while (::waitpid(pid, &statut, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= fin) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &statut, 0);
-            return false;
-        }
-        ::usleep(10000);
-    }
-    return WIFEXITED(statut) && WEXITSTATUS(statut) == 0;
+    return lancerBorne(argv.data(), nullptr, false, delai).has_value();
 }
 }  // namespace
 

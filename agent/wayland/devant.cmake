@@ -21,6 +21,6 @@ target_link_libraries(vimba_wl_sortie PUBLIC PkgConfig::WAYLAND PRIVATE nlohmann
 pkg_check_modules(GIO_UNIX REQUIRED IMPORTED_TARGET gio-unix-2.0)
 add_library(vimba_wl_devant STATIC gardes_wayland.cpp presse_wayland.cpp lecture_wayland.cpp)
 target_link_libraries(vimba_wl_devant PUBLIC vimba_wl_sortie vimba_x11 vimba_lecture PkgConfig::ATSPI
-  PkgConfig::GIO_UNIX PRIVATE vimba_systeme)
+  PkgConfig::GIO_UNIX PRIVATE vimba_systeme vimba_lancer)
 # The reader's factory (reading/) hands over to lecture_wayland.cpp on Wayland.
 target_link_libraries(vimba_lecture PUBLIC vimba_wl_devant)
