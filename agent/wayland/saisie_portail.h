@@ -3,7 +3,7 @@
 // screen stream's frame, evdev buttons, wheel clicks, and keysyms. GNOME types only the
 // keysyms of its current layout and drops the others: a character missing from the layout
 // goes through the Unicode entry of GTK and IBus (Ctrl+Shift+U, its hex code, space).
-// Main thread; each call returns once its events have left the process.
+// Main thread; each call returns once the portal has answered its events.
 #include <cstdint>
 #include <functional>
 #include <memory>
