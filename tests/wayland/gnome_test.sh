@@ -4,7 +4,7 @@
 # ecran=1 once granted; "vue" shows the screen as it is: the test window is found on it,
 # and clicks aimed from that place land on its widgets; a mixed text reaches the window
 # through the RemoteDesktop portal; both stream engines, decoded by vimba-voir, follow changes.
-# Usage: gnome_test.sh BUILD_DIR   (run inside tests/wayland/bureau_gnome.sh)
+# Usage: gnome_test.sh BUILD_DIR   (run inside VIMBA_WL_BUREAU=gnome tests/wayland/bureau_wayland.sh)
 . "$(dirname "$0")/../bureau.sh" "$1" wl-gnome
 voir="$build/tools/voir/vimba-voir"
 e=$tmp/etat
@@ -27,7 +27,7 @@ R=$(d vue)
 read -r L H < "$dossier/vue.txt"
 verifier "vue.txt" "1920 1080" "$L $H"
 # The window is the only light thing on mutter's blue background (its shadows are off, see
-# bureau_gnome.sh): its box on the picture, brought back to screen points.
+# bureau_wayland.sh): its box on the picture, brought back to screen points.
 read -r lf hf xf yf < <(convert "$dossier/vue.jpg" -colorspace Gray -threshold 70% -format '%@' info: | tr 'x+' '  ')
 k=$(identify -format '%w' "$dossier/vue.jpg")
 read -r ox oy lw < <(awk -v k="$k" -v L="$L" -v x="$xf" -v y="$yf" -v l="$lf" 'BEGIN { s = L / k; printf "%d %d %d\n", x * s + 0.5, y * s + 0.5, l * s + 0.5 }')
