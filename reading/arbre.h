@@ -33,8 +33,11 @@ public:
     // little; true when the toolkit says nothing of it.
     virtual bool montre(Noeud n) = 0;
     virtual Infos infos(Noeud n) = 0;
-    // Frame relative to the main display; zeros where position or size are absent.
+    // Frame relative to the main display; zeros where position or size are absent. Once the
+    // tree is "en panne" it asks nothing more and gives only frames already answered.
     virtual Cadre cadre(Noeud n) = 0;
+    // The walk will want this node's frame: a tree that answers slowly may ask for it now.
+    virtual void prevoirCadre(Noeud) {}
     virtual std::vector<Noeud> enfants(Noeud n) = 0;
     // The name of the node that labels this one (a field and the text beside it).
     virtual std::optional<std::string> etiquette(Noeud n) = 0;

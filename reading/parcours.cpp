@@ -30,6 +30,7 @@ struct Marche {
     bool cachesAussi;  // enter subtrees that are not on screen
     int vus = 0;
     std::vector<Element> dans;
+    std::vector<Arbre::Noeud> listes;  // the node of each element, whose frame comes last
     bool cachesLaisses = false;  // a hidden subtree was passed by
 
     bool plein(std::int64_t profondeur) const { return dans.size() >= maximum || profondeur >= limiteProfondeur; }
@@ -72,9 +73,9 @@ struct Marche {
         std::string valeur = i.valeur.value_or("");
         if (!i.role.empty() && (!nom.empty() || !valeur.empty()) &&
             (!filtre || filtre->trouveDans(nom) || filtre->trouveDans(valeur))) {
-            const Cadre c = arbre.cadre(noeud);
-            if (arbre.enPanne()) return;
-            dans.push_back(Element{std::move(i.role), std::move(nom), std::move(valeur), c, profondeur});
+            arbre.prevoirCadre(noeud);
+            listes.push_back(noeud);
+            dans.push_back(Element{std::move(i.role), std::move(nom), std::move(valeur), {}, profondeur});
         }
         const auto enfants = arbre.enfants(noeud);
         if (profondeur == 0)
@@ -146,8 +147,18 @@ struct Marche {
 
 // The elements, and whether hidden subtrees were left out.
 std::pair<std::vector<Element>, bool> marcher(Arbre& arbre, const Filtre* filtre, int maximum, bool cachesAussi) {
-    Marche m{arbre, static_cast<std::size_t>(maximum), filtre, cachesAussi, 0, {}, false};
+    Marche m{arbre, static_cast<std::size_t>(maximum), filtre, cachesAussi, 0, {}, {}, false};
     m.parcourir(arbre.racine(), 0);
+    // Frames all together at the end, so that a slow tree answers them in one stretch. Once
+    // the tree stops answering, the list ends at the first element left without one.
+    for (std::size_t i = 0; i < m.dans.size(); ++i) {
+        const Cadre c = arbre.cadre(m.listes[i]);
+        if (arbre.enPanne() && c.largeur <= 0 && c.hauteur <= 0) {
+            m.dans.resize(i);
+            break;
+        }
+        m.dans[i].cadre = c;
+    }
     return {std::move(m.dans), m.cachesLaisses};
 }
 

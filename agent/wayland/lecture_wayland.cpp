@@ -35,6 +35,7 @@ public:
     lecture::Infos infos(Noeud n) override { return arbre_->infos(n); }
     std::optional<std::string> etiquette(Noeud n) override { return arbre_->etiquette(n); }
     bool enPanne() const override { return arbre_->enPanne(); }
+    void prevoirCadre(Noeud n) override { arbre_->prevoirCadre(n); }
 
     Cadre cadre(Noeud n) override {
         Cadre c = arbre_->cadre(n);

@@ -130,6 +130,7 @@ public:
         return a_.infos(n);
     }
     Cadre cadre(Noeud n) override { return a_.cadre(n); }
+    void prevoirCadre(Noeud n) override { a_.prevoirCadre(n); }
     std::vector<Noeud> enfants(Noeud n) override { return a_.enfants(n); }
     std::optional<std::string> etiquette(Noeud n) override { return a_.etiquette(n); }
     bool enPanne() const override { return a_.enPanne(); }
@@ -151,6 +152,7 @@ public:
         return i;
     }
     Cadre cadre(Noeud n) override { return a_->cadre(n); }
+    void prevoirCadre(Noeud n) override { a_->prevoirCadre(n); }
     std::vector<Noeud> enfants(Noeud n) override { return a_->enfants(n); }
     std::optional<std::string> etiquette(Noeud) override { return std::nullopt; }
     bool enPanne() const override { return a_->enPanne(); }

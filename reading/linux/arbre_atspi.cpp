@@ -70,6 +70,18 @@ bool etat(const std::uint32_t (&etats)[2], AtspiStateType e) { return (etats[e /
 
 enum class Sorte { Indice, Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre, Relations, NomEtiquette };
 
+// Roles whose value is a number (the Value interface).
+bool roleChiffre(unsigned r) {
+    return r == ATSPI_ROLE_SLIDER || r == ATSPI_ROLE_SPIN_BUTTON || r == ATSPI_ROLE_SCROLL_BAR ||
+           r == ATSPI_ROLE_PROGRESS_BAR || r == ATSPI_ROLE_LEVEL_BAR || r == ATSPI_ROLE_DIAL || r == ATSPI_ROLE_SPLIT_PANE;
+}
+
+// Roles whose text is what the user typed rather than their name.
+bool roleSaisie(unsigned r) {
+    return r == ATSPI_ROLE_TEXT || r == ATSPI_ROLE_ENTRY || r == ATSPI_ROLE_PASSWORD_TEXT || r == ATSPI_ROLE_TERMINAL ||
+           r == ATSPI_ROLE_DOCUMENT_TEXT || r == ATSPI_ROLE_EDITBAR || r == ATSPI_ROLE_AUTOCOMPLETE;
+}
+
 // Above this many children, a child's reference is asked for only when the walk gets near
 // it: GTK3 containers answer for each child in time proportional to their size, so a
 // list of thousands costs seconds in one GetChildren.
@@ -98,6 +110,7 @@ public:
     Noeud racine() override { return 0; }
 
     bool montre(Noeud n) override {
+        noeuds_[n].sonde = true;
         lancerEtat(n);
         avancer(n, false);
         attendre(n);
@@ -111,8 +124,11 @@ public:
         lancer(n);
         avancer(n, true);
         attendre(n);
-        // Its first children are the walk's next stop: whether they show, first.
-        for (std::size_t i = 0; i < noeuds_[n].enfants.size() && i < fenetreAvance; ++i) lancerEtat(noeuds_[n].enfants[i]);
+        // Its first children are the walk's next stop: whether they show, first; all of them
+        // in a walk that reads without asking (the one through hidden parts).
+        const bool sansSonde = n != 0 && !noeuds_[n].sonde;
+        for (std::size_t i = 0; i < noeuds_[n].enfants.size() && i < fenetreAvance; ++i)
+            sansSonde ? lancer(noeuds_[n].enfants[i]) : lancerEtat(noeuds_[n].enfants[i]);
         Donnees& e = noeuds_[n];
         Infos r;
         // GTK gives entries the text role; a single line is what the technician calls a field.
@@ -126,8 +142,13 @@ public:
         return r;
     }
 
+    void prevoirCadre(Noeud n) override {
+        noeuds_[n].veutCadre = true;
+        suite(n);
+    }
+
     Cadre cadre(Noeud n) override {
-        lancerCadre(n);
+        prevoirCadre(n);
         attendre(n);
         return noeuds_[n].cadre;
     }
@@ -169,7 +190,12 @@ private:
         int attendus = 0;
         unsigned role = 0;
         gint32 compte = -1;  // ChildCount, when the object gave it
-        bool aValeur = false, aTexte = false, aComposant = false, etatLu = false, etiquetteLancee = false;
+        bool sonde = false;  // the walk asked whether it shows
+        bool roleLu = false, proprietesLues = false, etatLu = false, etiquetteLancee = false;
+        // The interfaces are asked only for a value or a frame: an object asked through an
+        // interface it lacks complains on its own error output.
+        bool interfacesLancees = false, interfacesLues = false, veutValeur = false, veutCadre = false;
+        bool aValeur = false, aTexte = false, aComposant = false;
         std::uint32_t etats[2] = {0, 0};
         std::optional<std::string> nom, description, valeur, etiquette;
         std::vector<Noeud> enfants;
@@ -206,7 +232,7 @@ private:
     void lancer(Noeud n) {
         Donnees& d = noeuds_[n];
         if (d.veutTout || panne_) return;
-        d.veutTout = d.veutEtat = true;
+        d.veutTout = true;
         envoyer(n);
     }
 
@@ -253,12 +279,51 @@ private:
         }
     }
 
-    // The node's own attributes; its children once their number is known.
+    // The node's own attributes; its children once their number is known, the rest once its
+    // role and name are. Each message costs the application about as much as the answer,
+    // so nothing is asked that the role makes useless.
     void demander(Noeud n) {
         appeler(n, Sorte::Role, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)");
         appeler(n, Sorte::Proprietes, "org.freedesktop.DBus.Properties", "GetAll",
                 g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})");
-        appeler(n, Sorte::Interfaces, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)");
+    }
+
+    // A node read without the walk asking whether it shows gets its states only where they
+    // change what is listed (text of one line or many, check marks), and its value where it
+    // may not be its name again.
+    void completer(Noeud n) {
+        Donnees& d = noeuds_[n];
+        if (!d.roleLu || !d.proprietesLues || panne_) return;
+        if (d.role == ATSPI_ROLE_TEXT || roleCoche(d.role)) lancerEtat(n);
+        if (roleChiffre(d.role) || roleSaisie(d.role) || !d.nom || d.nom->empty()) {
+            d.veutValeur = true;
+            suite(n);
+        }
+    }
+
+    // What the interfaces were wanted for, once they are known; else they are asked.
+    void suite(Noeud n) {
+        Donnees& d = noeuds_[n];
+        if (panne_ || d.chemin.empty()) return;
+        g_main_context_push_thread_default(ctx_);
+        if (!d.interfacesLues) {
+            if (!d.interfacesLancees) {
+                d.interfacesLancees = true;
+                appeler(n, Sorte::Interfaces, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)");
+            }
+        } else {
+            if (d.veutValeur && d.aValeur)
+                appeler(n, Sorte::Valeur, "org.freedesktop.DBus.Properties", "Get",
+                        g_variant_new("(ss)", "org.a11y.atspi.Value", "CurrentValue"), "(v)");
+            else if (d.veutValeur && d.aTexte)
+                appeler(n, Sorte::Texte, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, texteMaximum), "(s)");
+            d.veutValeur = false;
+            if (d.veutCadre && d.aComposant && !d.cadreLance) {
+                d.cadreLance = true;
+                appeler(n, Sorte::Cadre, "org.a11y.atspi.Component", "GetExtents", g_variant_new("(u)", 0u), "((iiii))");
+            }
+        }
+        g_main_context_pop_thread_default(ctx_);
     }
 
     Noeud ajouterEnfant(Noeud parent, std::string bus, std::string chemin) {
@@ -270,15 +335,6 @@ private:
         noeuds_.push_back(std::move(e));
         noeuds_[parent].enfants.push_back(noeuds_.size() - 1);
         return noeuds_.size() - 1;
-    }
-
-    void lancerCadre(Noeud n) {
-        Donnees& d = noeuds_[n];
-        if (d.cadreLance || panne_ || !d.aComposant) return;
-        d.cadreLance = true;
-        g_main_context_push_thread_default(ctx_);
-        appeler(n, Sorte::Cadre, "org.a11y.atspi.Component", "GetExtents", g_variant_new("(u)", 0u), "((iiii))");
-        g_main_context_pop_thread_default(ctx_);
     }
 
     void attendre(Noeud n) {
@@ -313,6 +369,8 @@ private:
                 guint32 r = 0;
                 g_variant_get(v, "(u)", &r);
                 noeuds_[n].role = r;
+                noeuds_[n].roleLu = true;
+                completer(n);
                 break;
             }
             case Sorte::Proprietes: {
@@ -324,6 +382,8 @@ private:
                 const bool compte = g_variant_lookup(dict, "ChildCount", "i", &nombre);
                 g_variant_unref(dict);
                 if (compte) noeuds_[n].compte = nombre;
+                noeuds_[n].proprietesLues = true;
+                completer(n);
                 if (compte && nombre > familleNombreuse) {
                     for (gint32 i = 0; i < nombre; ++i) ajouterEnfant(n, "", "");
                 } else if (!compte || nombre > 0) {
@@ -345,13 +405,8 @@ private:
                     d.aComposant |= i == "org.a11y.atspi.Component";
                 }
                 g_variant_iter_free(it);
-                g_main_context_push_thread_default(ctx_);
-                if (d.aValeur)
-                    appeler(n, Sorte::Valeur, "org.freedesktop.DBus.Properties", "Get",
-                            g_variant_new("(ss)", "org.a11y.atspi.Value", "CurrentValue"), "(v)");
-                else if (d.aTexte)
-                    appeler(n, Sorte::Texte, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, texteMaximum), "(s)");
-                g_main_context_pop_thread_default(ctx_);
+                d.interfacesLues = true;
+                suite(n);
                 break;
             }
             case Sorte::Enfants: {

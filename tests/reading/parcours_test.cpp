@@ -35,7 +35,11 @@ public:
     Noeud racine() override { return 0; }
     bool montre(Noeud n) override { requete(sondes); return noeuds[n].montre; }
     Infos infos(Noeud n) override { requete(lectures); return noeuds[n].infos; }
-    Cadre cadre(Noeud n) override { requete(cadres); return noeuds[n].cadre; }
+    Cadre cadre(Noeud n) override {
+        if (enPanne()) return {};
+        requete(cadres);
+        return noeuds[n].cadre;
+    }
     std::vector<Noeud> enfants(Noeud n) override { requete(listes); return noeuds[n].enfants; }
     std::optional<std::string> etiquette(Noeud n) override { requete(relations); return noeuds[n].etiquette; }
     bool enPanne() const override { return panneApres == 0; }
