@@ -13,7 +13,7 @@ active() { attendreQue 3 sh -c "[ \"\$(tail -n 1 '$e/actives')\" = \"\$1\" ]" sh
 echo "# Controls where the window put them, the application first"
 fenetre "$e" --scene lecture --lignes 300
 r=$(lu lire)
-verifier "the application comes first" "AXApplication" "$(sed -n 2p <<<"$r" | cut -d' ' -f1)"
+verifier "the application comes first" "Application" "$(sed -n 2p <<<"$r" | cut -d' ' -f1)"
 for c in "Button « Envoyer »|envoyer" "Button « Réglages »|reglages" "CheckBox « Actif » = 0|actif" \
   "TextField « Recherche » = chat|recherche" "StaticText « Réglages du compte »|texte"; do
   attendu=$(awk -v l="${c%|*}" -v n="${c#*|}" '$1 == n { printf "%s @%d,%d %dx%d", l, $2 + $4 / 2, $3 + $5 / 2, $4, $5 }' "$e/geometrie")

@@ -95,7 +95,8 @@ TEST(VueBureau, lesQuadrantsALeurPlace) {
         Motif m(x);
         essai::Dossier d;
         auto p = creerPhotographe(d.chemin);
-        EXPECT_EQ(p->capturer(), "ok vue " + std::to_string(fs::file_size(d / "vue.jpg")));
+        const std::string r = p->capturer();
+        EXPECT_EQ(r, "ok vue " + std::to_string(fs::file_size(d / "vue.jpg")));
         verifier(d, m.largeur(), m.hauteur());
         EXPECT_EQ(p->capturer(), "ok inchange");  // the same screen grabbed again is the same picture
         essai::Dossier o;
