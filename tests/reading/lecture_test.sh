@@ -52,5 +52,5 @@ fenetre "$e" --scene pave
 r=$(lu lire)
 verifier "140 lines between the count and the last line" "142 ok 140 éléments dans « Appli essai »" "$(wc -l <<<"$r") $(head -1 <<<"$r")"
 verifier "the last line says the list is cut" "… et d’autres éléments au-delà de ces 140 (« lire MOTIF » pour les chercher)" "$(tail -n 1 <<<"$r")"
-verifier "lire case 20 finds Case 20 and Case 200" 3 "$(d lire case 20 | wc -l)"
+r=$(d lire case 20); [ "$(wc -l <<<"$r")" = 3 ] && ok "lire case 20 finds Case 20 and Case 200" || ko "lire case 20: $r"
 bilan
