@@ -6,7 +6,11 @@
 # counts as the last line and exiting non-zero on any failure, d (vimba-demande on the
 # folder: the words of the request, or its text on stdin), maintenant (ns), attendreQue
 # [SECONDES] COMMANDE… (polls, 5 s by default), demarrerAgent [ARGS…] (sets agentPid, returns
-# once the agent answers) and gestionnaire (starts a window manager when none runs).
+# once the agent answers), gestionnaire (starts a window manager when none runs), devant MOTIF
+# (waits for `etat` to show it), and the test window (tests/saisie/appli_essai): fenetre ETAT
+# [OPTIONS…] (shown, its pid last in pids), fermer (the last one opened), attendreEtat ETAT
+# FICHIER VALEUR (until its state file holds it, 3 s at most; prints what it holds) and point
+# ETAT WIDGET [DX DY] (a point from the widget's corner or its middle, plus $ox,$oy when set).
 set -uo pipefail
 build=$1
 agent=$build/agent/vimba-agent
@@ -68,4 +72,21 @@ gestionnaire() {
   _gestionnaireLa && return 0
   openbox --sm-disable >/dev/null 2>&1 & pids+=($!)
   attendreQue _gestionnaireLa || echo "(pas de gestionnaire de fenêtres)"
+}
+
+devant() { attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q \"\$1\"" sh "$1"; }
+fenetre() {  # etat [options…]
+  local e=$1; shift
+  mkdir -p "$e"; rm -f "$e/pret"
+  "$build/tests/saisie/appli_essai" --etat "$e" "$@" & pids+=($!)
+  attendreQue 10 test -e "$e/pret" || { ko "la fenêtre d’essai ne s’ouvre pas"; bilan; }
+}
+fermer() { kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null; unset 'pids[-1]'; }
+attendreEtat() {  # etat fichier valeur
+  attendreQue 3 sh -c '[ "$(cat "$1" 2>/dev/null)" = "$2" ]' sh "$1/$2" "$3"
+  cat "$1/$2" 2>/dev/null
+}
+point() {  # etat widget [dx dy]
+  awk -v n="$2" -v dx="${3:-}" -v dy="${4:-}" -v ox="${ox:-0}" -v oy="${oy:-0}" '$1 == n {
+    print ox + (dx == "" ? int($2 + $4 / 2) : $2 + dx), oy + (dy == "" ? int($3 + $5 / 2) : $3 + dy) }' "$1/geometrie"
 }

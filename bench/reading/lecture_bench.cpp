@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
     const pid_t pid = fork();
     if (pid == 0) {
         const std::string n = std::to_string(lignes);
-        execl(VIMBA_APPLI, VIMBA_APPLI, "--etat", etat.c_str(), "--lignes", n.c_str(), nullptr);
+        execl(VIMBA_APPLI, VIMBA_APPLI, "--etat", etat.c_str(), "--scene", "lecture", "--lignes", n.c_str(), nullptr);
         _exit(127);
     }
     for (int i = 0; i < 600 && !std::filesystem::exists(etat + "/pret"); ++i)

@@ -108,39 +108,45 @@ TEST(Marqueur, NothingToDrawChangesNothing) {
     EXPECT_FALSE(b.j.visible);
 }
 
-TEST(Marqueur, MontrerPlacesTargetAndPulses) {
+// A target placed (y from the top, the view's from the bottom) and pulsing, strokes kept
+// and converted; erasing clears the view, hides the window and cancels both timers,
+// harmless before there is one; the marker's end cancels them too, for they call into it.
+TEST(Marqueur, MontrerTracerEffacer) {
     Banc b;
+    b.m.effacer();
+    EXPECT_EQ(b.j.caches, 0);
+    b.m.tracer({{0, 0}, {10, 20}});
     b.m.montrer(100, 100, "Ici");
-    ASSERT_NE(b.m.vue(), nullptr);
     EXPECT_EQ(b.m.vue()->point.x, 100);
     EXPECT_EQ(b.m.vue()->point.y, 800);
     EXPECT_EQ(b.m.vue()->texte, "Ici");
+    EXPECT_EQ(b.m.vue()->traits[0][1].y, 880);
     EXPECT_TRUE(b.j.visible);
     b.h.avancer(1.0);
     EXPECT_NEAR(b.m.vue()->phase, 1.0, 1e-9);
     EXPECT_EQ(b.j.partiels, 24);  // pulse ticks redraw only the ring
     b.m.montrer(200, 300, "");
+    b.m.tracer({{1, 1}, {2, 2}, {3, 3}});
     EXPECT_EQ(b.m.vue()->phase, 0);
     EXPECT_EQ(b.m.vue()->texte, "");
+    ASSERT_EQ(b.m.vue()->traits.size(), 2u);
+    EXPECT_EQ(b.m.vue()->traits[1].size(), 3u);
     EXPECT_EQ(b.h.repetes(), 1);
     EXPECT_EQ(b.j.creations, 1);
-}
-
-TEST(Marqueur, StrokesKeptAndConverted) {
-    Banc b;
-    b.m.tracer({{0, 0}, {10, 20}});
-    b.m.tracer({{1, 1}, {2, 2}, {3, 3}});
-    b.m.montrer(5, 5, "a");
-    ASSERT_EQ(b.m.vue()->traits.size(), 2u);
-    EXPECT_EQ(b.m.vue()->traits[0][1].y, 880);
-    EXPECT_EQ(b.m.vue()->traits[1].size(), 3u);
     b.m.effacer();
+    EXPECT_TRUE(b.h.minuteurs.empty());
+    EXPECT_TRUE(b.vide());
+    EXPECT_EQ(b.j.caches, 1);
     b.m.tracer({{1, 1}, {2, 2}});
-    EXPECT_EQ(b.m.vue()->traits.size(), 1u);
-    EXPECT_TRUE(b.m.vue()->texte.empty());
-    EXPECT_EQ(b.m.vue()->point.x, 0);
     EXPECT_FALSE(b.m.pulse());
     EXPECT_TRUE(b.j.visible);
+    Horloge h;
+    {
+        Marqueur m(std::make_unique<FenetreDouble>(b.j), std::make_unique<MinuterieDouble>(h));
+        m.montrer(300, 300, "x");
+        m.tracer({{1, 1}, {9, 9}});
+    }
+    EXPECT_TRUE(h.minuteurs.empty());
 }
 
 // Erase delays: what happens at which second, then when it is gone.
@@ -175,27 +181,6 @@ TEST(Marqueur, EraseDelays) {
         EXPECT_TRUE(b.h.minuteurs.empty());
         EXPECT_EQ(b.j.creations, 1);
     }
-}
-
-// Erasing cancels both timers and hides the window, harmless before there is one; the
-// marker's end cancels them too, for they call into it.
-TEST(Marqueur, EffacerAndDestructionStopTimers) {
-    Banc b;
-    b.m.effacer();
-    EXPECT_EQ(b.j.caches, 0);
-    b.m.montrer(300, 300, "x");
-    b.m.tracer({{1, 1}, {9, 9}});
-    b.m.effacer();
-    EXPECT_TRUE(b.h.minuteurs.empty());
-    EXPECT_TRUE(b.vide());
-    EXPECT_EQ(b.j.caches, 1);
-    Horloge h;
-    {
-        Marqueur m(std::make_unique<FenetreDouble>(b.j), std::make_unique<MinuterieDouble>(h));
-        m.montrer(300, 300, "x");
-        m.tracer({{1, 1}, {9, 9}});
-    }
-    EXPECT_TRUE(h.minuteurs.empty());
 }
 
 }  // namespace

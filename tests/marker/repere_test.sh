@@ -5,7 +5,6 @@
 # stops.
 # Usage: repere_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
 . "$(dirname "$0")/../bureau.sh" "$1" repere
-mkdir -p "$tmp/etat"
 
 # "r g b" of a pixel of the screen as it is shown now.
 pixel() {
@@ -16,7 +15,7 @@ vert() { local r g b; read -r r g b <<<"$(pixel "$1" "$2")"; [ "${g:-0}" -ge 230
 pasVert() { ! vert "$@"; }
 # Away from what is drawn, the desktop shows: the button's own colour, not black.
 fondVisible() { local r g b; read -r r g b <<<"$(pixel 150 500)"; [ "${r:-0}" -gt 100 ]; }
-clics() { cat "$tmp/etat/clics" 2>/dev/null | wc -l; }
+clics() { cat "$tmp/etat/actives" 2>/dev/null | wc -l; }
 plusDe() { [ "$(clics)" -gt "$1" ]; }
 compositeur() {  # whether GTK sees a compositing manager
   python3 -c '
@@ -35,8 +34,7 @@ montre() {  # nom x: a target shown at (x, x) with the desktop around it
   if attendreQue vert $(($2 + 24)) "$2" && attendreQue 3 fondVisible; then ok "$1: cible et bureau visibles"; else ko "$1"; fi
 }
 
-"$build/tests/marker/fenetre_bouton" "$tmp/etat" & pids+=($!)
-attendreQue test -e "$tmp/etat/pret" || { ko "la fenêtre d'essai ne s'ouvre pas"; bilan; }
+fenetre "$tmp/etat" --scene bouton
 demarrerAgent
 
 essai() {  # nom: target, label, stroke, click-through, erase

@@ -106,6 +106,9 @@ TEST(Photo, unLienPlanteNEstPasSuivi) {
     fs::create_symlink(cible, d / "vue.txt");
     Photographe p(d.chemin, std::make_unique<EcranEssai>(), {});
     EXPECT_EQ(p.capturer().rfind("ok vue ", 0), 0u);
+    const essai::ImageJpeg j = essai::decoderJpeg(d / "vue.jpg");  // small enough to be kept as it is
+    ASSERT_EQ(std::pair(j.largeur, j.hauteur), std::pair(320, 200));
+    EXPECT_NEAR(j.pixel(300, 190)[1], 200, 6);
     EXPECT_EQ(essai::lireFichier(cible), "intact");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(d / "vue.jpg")));
 }

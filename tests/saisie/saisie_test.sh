@@ -3,30 +3,11 @@
 # acts on a GTK window (appli_essai), whose state files say what really happened.
 # Usage: saisie_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
 . "$(dirname "$0")/../bureau.sh" "$1" saisie
-appli=$build/tests/saisie/appli_essai
 carte=$build/tests/saisie/carte_clavier
-
-# Polls a state file of the window until it holds the value (3 s at most); prints what it holds.
-attendre() {  # etat fichier valeur
-  attendreQue 3 sh -c '[ "$(cat "$1" 2>/dev/null)" = "$2" ]' sh "$1/$2" "$3"
-  cat "$1/$2" 2>/dev/null
-}
-# "x y" of a point inside a widget (dx, dy from its top-left, or its middle).
-point() {  # etat widget [dx dy]
-  awk -v n="$2" -v dx="${3:-}" -v dy="${4:-}" '$1 == n {
-    print (dx == "" ? int($2 + $4 / 2) : $2 + dx), (dy == "" ? int($3 + $5 / 2) : $3 + dy) }' "$1/geometrie"
-}
-ouvrir() {  # etat [options...]: a test window, shown and in front
-  local e=$1; shift
-  mkdir -p "$e"
-  "$appli" --etat "$e" "$@" & pids+=($!)
-  attendreQue test -e "$e/pret" || { ko "la fenêtre d'essai ne s'ouvre pas"; bilan; }
-}
-devant() { attendreQue sh -c "'$demande' --dossier '$dossier' etat | grep -q \"\$1\"" sh "$1"; }
-fermer() { kill "${pids[-1]}"; devant 'devant=Appli essai'; }  # the last window opened
+fermerDevant() { fermer; devant 'devant=Appli essai'; }  # the last window opened
 vider() {  # etat widget
   d clic $(point "$1" "$2") >/dev/null; d touche cmd-a >/dev/null; d touche supprimer >/dev/null
-  attendre "$1" "$2" "" >/dev/null
+  attendreEtat "$1" "$2" "" >/dev/null
 }
 
 gestionnaire
@@ -37,20 +18,20 @@ printf '[Desktop Entry]\nType=Application\nName=Banque Populaire\nExec=true\nSta
 carteAvant=$("$carte")
 XDG_DATA_HOME=$tmp/donnees demarrerAgent
 e=$tmp/essai
-ouvrir "$e"
+fenetre "$e"
 devant 'devant=Appli essai'
 r=$(d etat); verifier "etat names the window in front" "Appli essai" "${r#*devant=}"
 
 echo "# Pointer"
 r=$(d clic $(point "$e" bouton)); verifier "clic replies" "ok clic $(point "$e" bouton)" "$r"
-verifier "clic toggles the button" 1 "$(attendre "$e" bouton 1)"
-d double $(point "$e" zone) >/dev/null; verifier "double is two presses and one double click for GTK" "2 1" "$(attendre "$e" zone "2 1")"
+verifier "clic toggles the button" 1 "$(attendreEtat "$e" bouton 1)"
+d double $(point "$e" zone) >/dev/null; verifier "double is two presses and one double click for GTK" "2 1" "$(attendreEtat "$e" zone "2 1")"
 # Server times: press, 50 ms, release, 40 ms, press (lower bounds only, with slack for a busy server).
 ordre=$(paste -d' ' <(awk '$1 == 1 {print $2}' "$e/temps") "$e/lachers" | tr '\n' ' ' |
   awk '{ print ($2 - $1 >= 35 && $3 - $2 >= 25 && $4 - $3 >= 35) ? "ok" : $0 }')
 verifier "double keeps its pauses between press, release and press" ok "$ordre"
-d double $(point "$e" lecture 12 8) >/dev/null; verifier "double selects the word" alpha "$(attendre "$e" selection alpha)"
-d droit $(point "$e" texte) >/dev/null; verifier "droit opens the context menu" 1 "$(attendre "$e" menu 1)"
+d double $(point "$e" lecture 12 8) >/dev/null; verifier "double selects the word" alpha "$(attendreEtat "$e" selection alpha)"
+d droit $(point "$e" texte) >/dev/null; verifier "droit opens the context menu" 1 "$(attendreEtat "$e" menu 1)"
 d touche echap >/dev/null
 d bouger 123 234 >/dev/null; verifier "bouger moves the pointer" "x:123 y:234" "$(xdotool getmouselocation | cut -d' ' -f1-2)"
 r=$(d defiler $(point "$e" liste) -3); verifier "defiler replies" "ok defiler -3" "$r"
@@ -63,26 +44,26 @@ echo "# Typing"
 d clic $(point "$e" texte) >/dev/null
 texte=$'été ✓ 😀 e\u0301 Été\nÀ « ça » — 漢字 ½ ß ÿ Œ €\t~^`|'
 r=$(printf 'tape\n%s' "$texte" | d); verifier "tape counts grapheme clusters" "ok 42 caractères" "$r"
-verifier "tape types the text exactly" "$texte" "$(attendre "$e" texte "$texte")"
+verifier "tape types the text exactly" "$texte" "$(attendreEtat "$e" texte "$texte")"
 vider "$e" texte
 long=""
 for i in 1 2 3 4; do long+="Ünïcødé $i: «Été» ça‑va ✓ 😀🎉 日本語テキスト 한국어 ¿¡ Ωμέγα ﬁ ∑∫ √ "; done
 # More symbols outside the layout than there are keycodes to lend: keycodes are taken back.
 for c in $(seq 19968 20067); do long+=$(printf "\\u$(printf %x "$c")"); done
 printf 'tape\n%s' "$long" | d >/dev/null
-verifier "a long mixed text comes back exactly" "$long" "$(attendre "$e" texte "$long")"
+verifier "a long mixed text comes back exactly" "$long" "$(attendreEtat "$e" texte "$long")"
 verifier "the keyboard mapping is back as it was" "$carteAvant" "$("$carte")"
 
 echo "# Key combinations"
 d clic $(point "$e" entree) >/dev/null
 printf 'tape\ncopie' | d >/dev/null
 # Right after a long text the window manager, busy with the mapping changes, holds the click.
-verifier "the click moves the focus before the keys arrive" copie "$(attendre "$e" entree copie)"
+verifier "the click moves the focus before the keys arrive" copie "$(attendreEtat "$e" entree copie)"
 r=$(d touche CMD-A); verifier "touche echoes the word as written" "ok touche CMD-A" "$r"
 d touche pomme-c >/dev/null; d touche droite >/dev/null; d touche cmd-v >/dev/null
-verifier "cmd-a, cmd-c and cmd-v copy and paste" copiecopie "$(attendre "$e" entree copiecopie)"
+verifier "cmd-a, cmd-c and cmd-v copy and paste" copiecopie "$(attendreEtat "$e" entree copiecopie)"
 d touche maj-gauche >/dev/null; d touche maj-gauche >/dev/null; d touche supprimer >/dev/null
-verifier "maj-gauche selects with the modifier held" copiecop "$(attendre "$e" entree copiecop)"
+verifier "maj-gauche selects with the modifier held" copiecop "$(attendreEtat "$e" entree copiecop)"
 r=$(d touche cmd-shift); verifier "an unknown key is named" "erreur touche inconnue cmd-shift" "$r"
 
 echo "# Password field"
@@ -95,7 +76,7 @@ done
 r=$(d touche tab); verifier "keys that write nothing still go" "ok touche tab" "$r"
 vider "$e" entree
 r=$(printf 'tape\nalice\tS3cret' | d); verifier "a Tab into the password entry stops the text there" "refus champ de mot de passe" "$r"
-verifier "the user name was typed" alice "$(attendre "$e" entree alice)"
+verifier "the user name was typed" alice "$(attendreEtat "$e" entree alice)"
 sleep 0.2; verifier "and nothing reached the password entry" "" "$(cat "$e/mdp" 2>/dev/null)"
 echo "# Accessibility switched off, the window still on its bus"
 a11y() { gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.freedesktop.DBus.Properties.Set \
@@ -112,19 +93,19 @@ r=$(printf 'tape\nz' | d); verifier "tape is refused as for a password field" "r
 r=$(d touche z); verifier "so is a key that writes" "refus champ de mot de passe" "$r"
 sleep 0.2; verifier "nothing was typed" "" "$(cat "$e/texte")"
 a11y true
-ouvrir "$tmp/vide" --nom "Sans focus" --focus aucun
+fenetre "$tmp/vide" --nom "Sans focus" --focus aucun
 devant 'Sans focus'
 r=$(printf 'tape\nx' | d); verifier "tape is refused when nothing has the focus" "refus champ de mot de passe" "$r"
-fermer
+fermerDevant
 
 echo "# Sensitive application in front"
-ouvrir "$tmp/sensible" --nom "Bitwarden"
+fenetre "$tmp/sensible" --nom "Bitwarden"
 devant Bitwarden
 for verbe in etat lire "clic 10 10" flux presse-lire $'tape\nx'; do
   r=$(printf '%s' "$verbe" | d); verifier "${verbe%%$'\n'*} is refused" "refus application sensible au premier plan (Bitwarden)" "$r"
 done
 r=$(d flux-stop); verifier "stopping the stream is still served" "ok flux arrêté" "$r"
-fermer
+fermerDevant
 r=$(d etat); verifier "served again once it is gone" "Appli essai" "${r#*devant=}"
 # Look-alike names, a sensitive title in an application that is not, and applications that
 # AT-SPI cannot name: by their WM_CLASS, or the desktop entry of that class.
@@ -132,14 +113,14 @@ for cas in "Ｂａｎｑｕｅ Nationale|Ｂａｎｑｕｅ Nationale" "Вitward
   "Navigateur|Navigateur, fenêtre « Bitwarden »|Connexion — Bitwarden" \
   "Kraken|Kraken||--sans-accessibilite" "ComptesEnLigne|Banque Populaire||--sans-accessibilite"; do
   IFS='|' read -r nom attendu titre option <<<"$cas"
-  ouvrir "$tmp/semblable" --nom "$nom" ${titre:+--titre "$titre"} $option
+  fenetre "$tmp/semblable" --nom "$nom" ${titre:+--titre "$titre"} $option
   devant refus
   r=$(d clic 10 10); verifier "$attendu is refused" "refus application sensible au premier plan ($attendu)" "$r"
-  fermer
+  fermerDevant
 done
 
 echo "# A frozen application in front: stopped, then busy"
-ouvrir "$tmp/fige" --nom Figée
+fenetre "$tmp/fige" --nom Figée
 devant Figée
 # Each request asks it one bounded question at most, and is answered within the client's wait.
 for gel in STOP USR1; do
@@ -148,7 +129,7 @@ for gel in STOP USR1; do
   verifier "$gel: etat, bouger and touche are answered" "" "$rc"
   kill -CONT "${pids[-1]}"
 done
-fermer
+fermerDevant
 
 echo "# Accessibility out of reach"
 dossier2=$tmp/canal2
@@ -172,7 +153,7 @@ attendreQue 2 sh -c "[ -z \"\$(ls '$dossier')\" ]"; verifier "and nothing is lef
 vider "$e" texte
 (printf 'tape\n%s' "$long" | d > "$tmp/reponse-longue" 2>&1) & pids+=($!)
 attendreQue sh -c "[ \"\$(wc -m < '$e/texte')\" -ge 20 ]"
-ouvrir "$tmp/coffre" --nom Bitwarden
+fenetre "$tmp/coffre" --nom Bitwarden
 attendreQue test -s "$tmp/reponse-longue"
 # Which guard speaks first is a race: the new window's focus can be read before the window
 # manager names it the active one. Either refusal stops the text.
@@ -180,7 +161,7 @@ r=$(cat "$tmp/reponse-longue")
 case "$r" in "refus champ de mot de passe") r="refus application sensible au premier plan (Bitwarden)" ;; esac
 verifier "a sensitive window coming to the front stops a long text" "refus application sensible au premier plan (Bitwarden)" "$r"
 sleep 0.2; verifier "and nothing reaches it" "" "$(cat "$tmp/coffre/entree" 2>/dev/null)"
-fermer
+fermerDevant
 vider "$e" texte
 (printf 'tape\n%s' "$long" | d >/dev/null 2>&1) & pids+=($!)
 attendreQue sh -c "[ \"\$(wc -m < '$e/texte')\" -ge 20 ]"

@@ -8,10 +8,7 @@
 . "$(dirname "$0")/../bureau.sh" "$1" wl-gnome
 voir="$build/tools/voir/vimba-voir"
 e=$tmp/etat
-mkdir -p "$e"
-
-"$build/tests/saisie/appli_essai" --etat "$e" --focus texte & pids+=($!)
-attendreQue 10 test -e "$e/pret" || { ko "la fenêtre d’essai ne s’ouvre pas"; bilan; }
+fenetre "$e" --focus texte
 python3 "$(dirname "$0")/consentement.py" >"$tmp/consentement" 2>&1 & pids+=($!)
 
 demarrerAgent
@@ -33,30 +30,27 @@ k=$(identify -format '%w' "$dossier/vue.jpg")
 read -r ox oy lw < <(awk -v k="$k" -v L="$L" -v x="$xf" -v y="$yf" -v l="$lf" 'BEGIN { s = L / k; printf "%d %d %d\n", x * s + 0.5, y * s + 0.5, l * s + 0.5 }')
 [ "$lw" -ge 496 ] && [ "$lw" -le 504 ] && ok "la fenêtre sur la vue : $lw points de large en $ox,$oy" ||
   ko "la fenêtre sur la vue : $lf×$hf+$xf+$yf (image de $k), $lw points de large"
-centre() { awk -v n="$1" -v ox="$ox" -v oy="$oy" '$1 == n { print int(ox + $2 + $4 / 2), int(oy + $3 + $5 / 2) }' "$e/geometrie"; }
-vaut() { [ "$(cat "$e/$1" 2>/dev/null)" == "$2" ]; }
-attendre() { attendreQue 3 vaut "$1" "$2"; cat "$e/$1" 2>/dev/null; }
 
-d clic $(centre bouton) >/dev/null
-verifier "un clic bascule le bouton" 1 "$(attendre bouton 1)"
-d clic $(centre coche) >/dev/null
-verifier "un clic coche la case" 1 "$(attendre coche 1)"
+d clic $(point "$e" bouton) >/dev/null
+verifier "un clic bascule le bouton" 1 "$(attendreEtat "$e" bouton 1)"
+d clic $(point "$e" coche) >/dev/null
+verifier "un clic coche la case" 1 "$(attendreEtat "$e" coche 1)"
 # Headless mutter's seat has no keyboard until the first virtual key: only then is the
 # window active, and so in front for the guards.
 d touche droite >/dev/null
-d clic $(centre texte) >/dev/null
-attendreQue 5 sh -c "'$demande' --dossier '$dossier' etat | grep -q 'devant=Appli essai'" || ko "devant : $(d etat)"
+d clic $(point "$e" texte) >/dev/null
+devant 'devant=Appli essai' || ko "devant : $(d etat)"
 # Accents and the emoji are not in mutter's layout (US): they go through the Unicode entry.
 texte=$'Vimba: 42 ok, été ✓ 😀 Ça «ß» — ½\nFIN'
 r=$(printf 'tape\n%s' "$texte" | d); verifier "tape compte les graphèmes" "ok 36 caractères" "$r"
-verifier "tape écrit le texte tel quel" "$texte" "$(attendre texte "$texte")"
+verifier "tape écrit le texte tel quel" "$texte" "$(attendreEtat "$e" texte "$texte")"
 
 for moteur in tuiles h264; do
   R=$(d "flux 1280 45 $moteur")
   [[ $R =~ ^ok\ flux\ ([0-9]+) ]] || { ko "$moteur : réponse « $R »"; continue; }
   "$voir" --port "${BASH_REMATCH[1]}" --stats --duree 3.5 --png "$tmp/flux.png" >"$tmp/stats" 2>"$tmp/erreurs" & vue=$!
   sleep 0.5
-  for i in $(seq 12); do d clic $(centre bouton) >/dev/null; sleep 0.2; done
+  for i in $(seq 12); do d clic $(point "$e" bouton) >/dev/null; sleep 0.2; done
   wait $vue || ko "$moteur : visionneur : $(cat "$tmp/erreurs")"
   verifier "$moteur : images après les changements" 11 "$(tail -2 "$tmp/stats" | awk '{print ($6 > 0)}' | tr -d '\n')"
   # The final picture against the agent's own view of the same, now still, screen.
