@@ -1,7 +1,7 @@
 // The reader's speed on a GTK3 window with thousands of accessible nodes, beside a
 // straightforward walk through libatspi that makes one call per attribute (the baseline),
 // measured in the same process on the same window. Run inside scripts/avec-bureau.sh.
-//   bench_lecture [--lignes N] [--tours N]
+//   bench_lecture [--lignes N] [--groupes G] [--tours N]
 #include <X11/Xlib.h>
 #include <atspi/atspi.h>
 #include <signal.h>
@@ -222,17 +222,19 @@ std::vector<Mesure> mesurer(int tours, const std::vector<Creer>& walks, const st
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    int lignes = 2100, tours = 9;
+    int lignes = 2100, tours = 9, groupes = 0;
     for (int i = 1; i + 1 < argc; ++i) {
         if (!std::strcmp(argv[i], "--lignes")) lignes = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--groupes")) groupes = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--tours")) tours = std::atoi(argv[i + 1]);
     }
     char modele[] = "/tmp/bench-lecture-XXXXXX";
     const std::string etat = mkdtemp(modele);
     const pid_t pid = fork();
     if (pid == 0) {
-        const std::string n = std::to_string(lignes);
-        execl(VIMBA_APPLI, VIMBA_APPLI, "--etat", etat.c_str(), "--scene", "lecture", "--lignes", n.c_str(), nullptr);
+        const std::string n = std::to_string(lignes), g = std::to_string(groupes);
+        execl(VIMBA_APPLI, VIMBA_APPLI, "--etat", etat.c_str(), "--scene", "lecture", "--lignes", n.c_str(), "--groupes",
+              g.c_str(), nullptr);
         _exit(127);
     }
     for (int i = 0; i < 600 && !std::filesystem::exists(etat + "/pret"); ++i)
@@ -251,7 +253,12 @@ int main(int argc, char** argv) {
         const x11::Moniteur ecran = affichage ? x11::moniteurPrincipal(affichage) : x11::Moniteur{};
         if (affichage) XCloseDisplay(affichage);
         mesurer(1, {nous, naif}, std::string("introuvable"), ecran);
-        std::printf("fenêtre GTK3 de %d lignes (un texte et un bouton chacune), médianes de %d tours\n", lignes, tours);
+        if (groupes > 0)
+            std::printf("fenêtre GTK3 de %d lignes (une boîte avec un texte et un bouton chacune) par boîtes de %d, médianes de %d tours\n",
+                        lignes, groupes, tours);
+        else
+            std::printf("fenêtre GTK3 de %d lignes (un texte et un bouton chacune) dans une grille, médianes de %d tours\n", lignes,
+                        tours);
         const Creer enOrdre = [&]() -> std::unique_ptr<Arbre> {
             auto a = nous();
             return a ? std::make_unique<ToutEnOrdre>(std::move(a)) : nullptr;

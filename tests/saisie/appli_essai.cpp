@@ -2,7 +2,7 @@
 // file per fact, into the folder given with --etat: the root-coordinate rectangle of each
 // named widget ("geometrie"), one line per control activated ("actives") and "pret" once
 // shown.
-//   appli_essai --etat DIR [--scene saisie|lecture|touches|dialogue|pave|bouton] [--lignes N]
+//   appli_essai --etat DIR [--scene saisie|lecture|touches|dialogue|pave|bouton] [--lignes N [--groupes G]]
 //               [--nom NAME] [--titre TITLE] [--focus entree|mdp|texte|aucun] [--sans-accessibilite]
 // saisie: a toggle button, a check box, an entry, a password entry, a text view, a read-only
 //   text, a double-click zone and a scrolled list, each with a state file; the zone also logs
@@ -200,7 +200,7 @@ GtkWidget* barreDeMenus() {
     return barre;
 }
 
-void lecture(const char* titre, int lignes) {
+void lecture(const char* titre, int lignes, int groupes) {
     GtkWidget* b = boite(fenetre(titre, 700, 600, 40, 30));
     empiler(b, barreDeMenus());
     // The static text comes before the button that shares its words.
@@ -216,6 +216,20 @@ void lecture(const char* titre, int lignes) {
     // Bulk rows: each adds a label and a button to the tree.
     GtkWidget* defile = nommer("rangees", gtk_scrolled_window_new(nullptr, nullptr));
     empiler(b, defile, true);
+    if (groupes > 0) {
+        // The same rows in boxes of `groupes`, each row a box of its own: no family is large.
+        GtkWidget* tout = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        gtk_container_add(GTK_CONTAINER(defile), tout);
+        GtkWidget* groupe = nullptr;
+        for (int i = 0; i < lignes; ++i) {
+            if (i % groupes == 0) groupe = boite(tout);
+            GtkWidget* r = boite(groupe, GTK_ORIENTATION_HORIZONTAL);
+            const std::string n = std::to_string(i + 1);
+            empiler(r, gtk_label_new(("Ligne " + n).c_str()));
+            empiler(r, gtk_button_new_with_label(("Bouton " + n).c_str()));
+        }
+        return;
+    }
     GtkWidget* grille = gtk_grid_new();
     gtk_container_add(GTK_CONTAINER(defile), grille);
     for (int i = 0; i < lignes; ++i) {
@@ -289,13 +303,14 @@ void boutonSeul(const char* titre) {
 int main(int argc, char** argv) {
     const char *nom = "Appli essai", *focus = "entree", *titre = nullptr;
     std::string scene = "saisie";
-    int lignes = 0;
+    int lignes = 0, groupes = 0;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--sans-accessibilite")) g_setenv("NO_AT_BRIDGE", "1", TRUE);
         if (i + 1 == argc) continue;
         if (!std::strcmp(argv[i], "--etat")) dossier = argv[i + 1];
         if (!std::strcmp(argv[i], "--scene")) scene = argv[i + 1];
         if (!std::strcmp(argv[i], "--lignes")) lignes = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--groupes")) groupes = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--nom")) nom = argv[i + 1];
         if (!std::strcmp(argv[i], "--focus")) focus = argv[i + 1];
         if (!std::strcmp(argv[i], "--titre")) titre = argv[i + 1];
@@ -307,7 +322,7 @@ int main(int argc, char** argv) {
     if (dossier.empty()) return 2;
     g_set_application_name(nom);
     titre = titre ? titre : nom;
-    if (scene == "lecture") lecture(titre, lignes);
+    if (scene == "lecture") lecture(titre, lignes, groupes);
     else if (scene == "touches") touches();
     else if (scene == "dialogue") dialogue();
     else if (scene == "pave") pave();
