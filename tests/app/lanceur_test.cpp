@@ -1,4 +1,4 @@
-// The launcher against real fixture scripts, and the failure wording's rule order.
+// The launcher against real fixture scripts (the failure wording is cycle_test.cpp's).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,26 +160,6 @@ TEST_F(Lanceur, AdminPathOnlyOnAScriptNobodyElseCanChange) {
     Resultat absent = lancerAvec(Programmes{(dossier / "absent.sh").string(), "/bin/bash", pkexec}, {}, true);
     EXPECT_EQ(absent.sortie, "Le programme de la session est introuvable (« " + (dossier / "absent.sh").string() +
                                  " ») : le dépannage ne peut pas obtenir les droits d’administrateur.");
-}
-
-TEST(EnClair, FirstMatchingRuleWins) {
-    struct Cas {
-        std::string echec, phrase;
-    } cas[] = {
-        {"code refusé par le serveur", "Ce code n’est pas valable, ou il a déjà servi. Demandez-en un nouveau à Ilvo."},
-        {"outil introuvable -128",
-         "Le téléchargement du programme de connexion n’a pas abouti. Vérifiez votre internet, puis réessayez."},
-        {"tunnel muet", "La connexion sécurisée ne s’est pas établie. Si vous êtes sur le réseau d’un bureau ou d’une "
-                        "résidence, il se peut qu’il la bloque."},
-        {"le serveur dort", "Le serveur n’a pas répondu. Vérifiez que votre internet fonctionne."},
-        {"Serveur", "Serveur"},
-        {"-128 User canceled", "Le dépannage n’a pas été autorisé sur cet ordinateur."},
-        {"User canceled", "Le dépannage n’a pas été autorisé sur cet ordinateur."},
-        {"", "Une étape n’a pas abouti."},
-        {"   ", "   "},
-        {"Code refusé", "Code refusé"},
-    };
-    for (const auto& c : cas) EXPECT_EQ(enClair(c.echec), c.phrase) << c.echec;
 }
 
 TEST(Ressources, PageAndScriptFound) {
