@@ -15,7 +15,7 @@ struct Banc {
     std::map<std::string, Resultat> reponses;  // by step name
     std::vector<std::string> appels, notices, principal;
     bool agit = false;
-    std::function<void()> pendantArreter;  // runs inside the "arreter" step
+    std::map<std::string, std::function<void()>> pendant;  // runs inside the step so named
     bool differer = false;                 // background work kept until run by hand
     std::vector<Cycle::Tache> differees;
     std::shared_ptr<Cycle> cycle;
@@ -26,7 +26,7 @@ struct Banc {
             std::string appel = (admin ? "admin" : "user");
             for (auto& m : a) appel += " " + m;
             appels.push_back(appel);
-            if (a[0] == "arreter" && pendantArreter) pendantArreter();
+            if (auto p = pendant.find(a[0]); p != pendant.end() && p->second) p->second();
             auto it = reponses.find(a[0]);
             return it == reponses.end() ? Resultat{true, ""} : it->second;
         };
@@ -94,14 +94,14 @@ TEST(Cycle, OpensThenClosesOneStepAtATime) {
     EXPECT_EQ(b.notices[1], "avancement:Presque fini|On prévient Ilvo…");
     EXPECT_EQ(b.notices[2], "ouverte:");
 
-    b.pendantArreter = [&] { b.cycle->refermer(); };
+    b.pendant["arreter"] = [&] { b.cycle->refermer(); };
     b.cycle->refermer();
     EXPECT_FALSE(b.cycle->sessionOuverte());
     EXPECT_EQ(arrets(b), 1);
     EXPECT_EQ(b.principal.back(), "cacher");
     EXPECT_EQ(b.notices.back(), "fermee:");
     EXPECT_EQ(std::count(b.notices.begin(), b.notices.end(), "fermee:"), 1);
-    b.pendantArreter = nullptr;
+    b.pendant.clear();
     b.cycle->refermer();
     EXPECT_EQ(arrets(b), 2) << "a closing once the first has ended runs again";
     b.cycle->terminer();
@@ -126,33 +126,23 @@ TEST(Cycle, OpensThenClosesOneStepAtATime) {
 TEST(Cycle, TerminationWaitsForTheAdminStepUnderWay) {
     std::promise<void> commence, relache;
     auto relacheF = relache.get_future().share();
-    std::mutex m;
-    std::vector<std::string> appels;
-    Cycle::Liens l;
-    l.lancer = [&](const std::vector<std::string>& a, bool admin) {
-        if (a[0] == "activer") {
-            commence.set_value();
-            relacheF.wait();
-        }
-        std::lock_guard<std::mutex> v(m);
-        appels.push_back((admin ? "admin " : "user ") + a[0]);
-        return Resultat{true, "jeton"};
+    Banc b;
+    b.reponses = {{"activer", {true, "jeton"}}};
+    b.pendant["activer"] = [&] {
+        commence.set_value();
+        relacheF.wait();
     };
-    l.repondre = [](const std::string&, const std::string&) {};
-    std::thread fond;
-    l.enFond = [&](Cycle::Tache t) { fond = std::thread(std::move(t)); };
-    l.surPrincipal = [](Cycle::Tache) {};
-    l.dormir = [](double) {};
-    auto cycle = std::make_shared<Cycle>(l);
-    cycle->activer();
+    b.differer = true;
+    b.cycle->activer();
+    std::thread fond(std::move(b.differees.at(0)));
     commence.get_future().wait();
-    auto fin = std::async(std::launch::async, [&] { cycle->terminer(); });
+    auto fin = std::async(std::launch::async, [&] { b.cycle->terminer(); });
     EXPECT_EQ(fin.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
     relache.set_value();
     fin.get();
     fond.join();
-    EXPECT_EQ(appels, (std::vector<std::string>{"admin activer", "user prevenir", "admin arreter"}));
-    EXPECT_FALSE(cycle->sessionOuverte());
+    EXPECT_EQ(b.appels, (std::vector<std::string>{"admin activer", "user prevenir jeton", "admin arreter"}));
+    EXPECT_FALSE(b.cycle->sessionOuverte());
 }
 
 TEST(Cycle, WatchWords) {
