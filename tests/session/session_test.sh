@@ -110,8 +110,8 @@ kill "$pid_tls"; wait "$pid_tls" 2>/dev/null; pid_tls=
 # ---------------------------------------------------------------- a whole session
 code=$("$T" code)
 [[ $code =~ ^[0-9]{6}$ ]]; verifier "code « $code » à six chiffres" 0 $?
-verifier "clé du technicien à lui seul" "600 600" \
-  "$(stat -c %a "$XDG_CONFIG_HOME/vimba-technicien/cle_ed25519" "$XDG_CONFIG_HOME/vimba-technicien/cle_ed25519.pub" | xargs)"
+verifier "dossier, clé et session du technicien à lui seul" "700 600 600 600" \
+  "$(cd "$XDG_CONFIG_HOME/vimba-technicien" && stat -c %a . cle_ed25519 cle_ed25519.pub session.json | xargs)"
 etape preparer "$code"; verifier "preparer un vrai code" 0 $?
 contient "le même code une seconde fois : code refusé" "code refusé" "$(code_errone "$code")"
 # A folder this user left behind earlier is replaced, not reused.
@@ -227,6 +227,9 @@ verifier "un tunnel muet ne laisse rien" " détails" "$(reste)"
 session=$(jq -r .session "$etat_technicien")
 "$T" fin >/dev/null; verifier "fin" "0 fermee" "$? $(etat_service "$session")"
 verifier "rien ne reste après fin" "" "$(ls "$etat_technicien" 2>/dev/null)"
+echo '{"adresse": 3, "session"' >"$etat_technicien"
+r=$("$T" demande etat 2>&1); contient "une session abîmée n’en est pas une" "2 vimba-technicien : aucune session en cours" "$? $r"
+rm -f "$etat_technicien"
 
 # ---------------------------------------------------------------- other accounts' attacks
 comme_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
