@@ -168,6 +168,7 @@ verifier "rien du flux pour un autre compte" 0 "$(stat -c %s "$base/flux.intrus"
 [[ $(cat "$base/visionneur.args") =~ ^--port\ [0-9]+\ --stats$ ]]; verifier "options du visionneur" 0 $?
 tech "lire flux.port" </dev/null >/dev/null 2>&1; verifier "flux arrêté après voir" 1 $?
 verifier "une seule connexion pour tous ces actes" ssh=1 "$(etape veille)"
+verifier "ni demande ni réponse laissée dans le dossier" "" "$(ls /tmp/vimba-sos | grep -E '^(demande|reponse)-')"
 # Every act goes through that control connection: with the relay's port made wrong, one still works.
 cp "$execution/ssh.conf" "$base/ssh.conf"
 sed -i '0,/^  Port /s/^  Port .*/  Port 1/' "$execution/ssh.conf"
