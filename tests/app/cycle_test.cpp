@@ -15,7 +15,7 @@ struct Banc {
     std::map<std::string, Resultat> reponses;  // by step name
     std::vector<std::string> appels, notices, principal;
     bool agit = false;
-    std::function<void()> pendantArreter;  // runs inside the "arreter" step
+    std::map<std::string, std::function<void()>> pendant;  // runs inside the step so named
     bool differer = false;                 // background work kept until run by hand
     std::vector<Cycle::Tache> differees;
     std::shared_ptr<Cycle> cycle;
@@ -26,7 +26,7 @@ struct Banc {
             std::string appel = (admin ? "admin" : "user");
             for (auto& m : a) appel += " " + m;
             appels.push_back(appel);
-            if (a[0] == "arreter" && pendantArreter) pendantArreter();
+            if (auto p = pendant.find(a[0]); p != pendant.end() && p->second) p->second();
             auto it = reponses.find(a[0]);
             return it == reponses.end() ? Resultat{true, ""} : it->second;
         };
@@ -45,16 +45,26 @@ struct Banc {
     }
 };
 
-TEST(Cycle, OpeningFailuresPickTheirKind) {
+// A failed step picks the notice's kind, and its output the sentence (the first rule that
+// matches wins).
+TEST(Cycle, OpeningFailuresPickTheirKindAndSentence) {
+    const std::string pasAutorise = "souci-reprise:Le dépannage n’a pas été autorisé sur cet ordinateur.";
     struct Cas {
         Resultat preparer, activer;
         std::string notice;
     } cas[] = {
-        {{false, "code refusé"}, {true, "x"},
-         "code-refuse:Ce code n’est pas valable, ou il a déjà servi. Demandez-en un nouveau à Ilvo."},
-        {{false, "serveur absent"}, {true, "x"}, "souci:Le serveur n’a pas répondu. Vérifiez que votre internet fonctionne."},
-        {{true, ""}, {false, "-128 User canceled"}, "souci-reprise:Le dépannage n’a pas été autorisé sur cet ordinateur."},
-        {{true, ""}, {false, "User canceled"}, "souci-reprise:Le dépannage n’a pas été autorisé sur cet ordinateur."},
+        {{false, "code refusé par le serveur"}, {}, "code-refuse:Ce code n’est pas valable, ou il a déjà servi. Demandez-en un nouveau à Ilvo."},
+        {{false, "Code refusé"}, {}, "souci:Code refusé"},
+        {{false, "outil introuvable -128"}, {},
+         "souci:Le téléchargement du programme de connexion n’a pas abouti. Vérifiez votre internet, puis réessayez."},
+        {{false, "tunnel muet"}, {}, "souci:La connexion sécurisée ne s’est pas établie. Si vous êtes sur le réseau d’un "
+                                     "bureau ou d’une résidence, il se peut qu’il la bloque."},
+        {{false, "le serveur dort"}, {}, "souci:Le serveur n’a pas répondu. Vérifiez que votre internet fonctionne."},
+        {{false, "Serveur"}, {}, "souci:Serveur"},
+        {{false, ""}, {}, "souci:Une étape n’a pas abouti."},
+        {{false, "   "}, {}, "souci:   "},
+        {{true, ""}, {false, "-128 User canceled"}, pasAutorise},
+        {{true, ""}, {false, "User canceled"}, pasAutorise},
         {{true, ""}, {true, ""}, "souci:Une étape n’a pas abouti."},
         {{true, ""}, {false, "à vous de voir"}, "souci:à vous de voir"},
     };
@@ -69,7 +79,10 @@ TEST(Cycle, OpeningFailuresPickTheirKind) {
     }
 }
 
-TEST(Cycle, OpensThenClosesInOrder) {
+// Each closing asks for the password: a second "arreter" while one runs is ignored, and
+// quitting before a requested closing has reached its step runs that step only once.
+TEST(Cycle, OpensThenClosesOneStepAtATime) {
+    auto arrets = [](const Banc& b) { return std::count(b.appels.begin(), b.appels.end(), "admin arreter"); };
     Banc b;
     b.reponses = {{"activer", {true, "jeton 7"}}};
     b.cycle->ouvrir("a b");
@@ -81,32 +94,18 @@ TEST(Cycle, OpensThenClosesInOrder) {
     EXPECT_EQ(b.notices[1], "avancement:Presque fini|On prévient Ilvo…");
     EXPECT_EQ(b.notices[2], "ouverte:");
 
+    b.pendant["arreter"] = [&] { b.cycle->refermer(); };
     b.cycle->refermer();
     EXPECT_FALSE(b.cycle->sessionOuverte());
-    EXPECT_EQ(b.appels.back(), "admin arreter");
+    EXPECT_EQ(arrets(b), 1);
     EXPECT_EQ(b.principal.back(), "cacher");
     EXPECT_EQ(b.notices.back(), "fermee:");
-    b.cycle->terminer();
-    EXPECT_EQ(std::count(b.appels.begin(), b.appels.end(), "admin arreter"), 1);
-    Banc ferme;
-    ferme.cycle->terminer();
-    EXPECT_TRUE(ferme.appels.empty());
-}
-
-// Each closing asks for the password: a second "arreter" while one runs is ignored, and
-// quitting before a requested closing has reached its step runs that step only once.
-TEST(Cycle, OneClosingStepAtATime) {
-    auto arrets = [](const Banc& b) { return std::count(b.appels.begin(), b.appels.end(), "admin arreter"); };
-    Banc b;
-    b.reponses = {{"activer", {true, "ok"}}};
-    b.cycle->activer();
-    b.pendantArreter = [&] { b.cycle->refermer(); };
-    b.cycle->refermer();
-    EXPECT_EQ(arrets(b), 1);
     EXPECT_EQ(std::count(b.notices.begin(), b.notices.end(), "fermee:"), 1);
-    b.pendantArreter = nullptr;
+    b.pendant.clear();
     b.cycle->refermer();
     EXPECT_EQ(arrets(b), 2) << "a closing once the first has ended runs again";
+    b.cycle->terminer();
+    EXPECT_EQ(arrets(b), 2) << "nothing to close when quitting";
 
     Banc q;
     q.reponses = {{"activer", {true, "ok"}}};
@@ -127,33 +126,23 @@ TEST(Cycle, OneClosingStepAtATime) {
 TEST(Cycle, TerminationWaitsForTheAdminStepUnderWay) {
     std::promise<void> commence, relache;
     auto relacheF = relache.get_future().share();
-    std::mutex m;
-    std::vector<std::string> appels;
-    Cycle::Liens l;
-    l.lancer = [&](const std::vector<std::string>& a, bool admin) {
-        if (a[0] == "activer") {
-            commence.set_value();
-            relacheF.wait();
-        }
-        std::lock_guard<std::mutex> v(m);
-        appels.push_back((admin ? "admin " : "user ") + a[0]);
-        return Resultat{true, "jeton"};
+    Banc b;
+    b.reponses = {{"activer", {true, "jeton"}}};
+    b.pendant["activer"] = [&] {
+        commence.set_value();
+        relacheF.wait();
     };
-    l.repondre = [](const std::string&, const std::string&) {};
-    std::thread fond;
-    l.enFond = [&](Cycle::Tache t) { fond = std::thread(std::move(t)); };
-    l.surPrincipal = [](Cycle::Tache) {};
-    l.dormir = [](double) {};
-    auto cycle = std::make_shared<Cycle>(l);
-    cycle->activer();
+    b.differer = true;
+    b.cycle->activer();
+    std::thread fond(std::move(b.differees.at(0)));
     commence.get_future().wait();
-    auto fin = std::async(std::launch::async, [&] { cycle->terminer(); });
+    auto fin = std::async(std::launch::async, [&] { b.cycle->terminer(); });
     EXPECT_EQ(fin.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
     relache.set_value();
     fin.get();
     fond.join();
-    EXPECT_EQ(appels, (std::vector<std::string>{"admin activer", "user prevenir", "admin arreter"}));
-    EXPECT_FALSE(cycle->sessionOuverte());
+    EXPECT_EQ(b.appels, (std::vector<std::string>{"admin activer", "user prevenir jeton", "admin arreter"}));
+    EXPECT_FALSE(b.cycle->sessionOuverte());
 }
 
 TEST(Cycle, WatchWords) {

@@ -1,4 +1,4 @@
-// The launcher against real fixture scripts, and the failure wording's rule order.
+// The launcher against real fixture scripts (the failure wording is cycle_test.cpp's).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,7 +92,8 @@ TEST_F(Lanceur, AdminPathTellsPkexecRefusalFromTheScriptsOwnFailure) {
 }
 
 // Root runs only a script that nobody but root (here: this test's account) can change, nor
-// any folder above it; otherwise the sentence names the culprit and pkexec never starts.
+// any folder above it; otherwise the sentence names the culprit and pkexec never starts. A
+// link in a folder anyone may write is followed once: pkexec gets the checked file.
 TEST_F(Lanceur, AdminPathOnlyOnAScriptNobodyElseCanChange) {
     const auto lance = dossier / "lance";
     auto pkexec = ecrire("pkexec", "#!/bin/bash\necho \"$1\" > '" + lance.string() + "'\nexec \"$@\"\n");
@@ -106,8 +107,10 @@ TEST_F(Lanceur, AdminPathOnlyOnAScriptNobodyElseCanChange) {
         bool autreProprietaire;  // e belongs to another account (root only)
         fs::path fautif;
         const char* pourquoi;
+        bool parLien = false;
     } cas[] = {
         {0755, 0755, 0755, false, {}, ""},
+        {0755, 0755, 0755, false, {}, "", true},
         {0755, 01777, 0700, false, {}, ""},  // sticky, like /tmp above a clone
         {0755, 0755, 0775, false, script, modifiable},
         {0755, 0755, 0757, false, script, modifiable},
@@ -115,6 +118,9 @@ TEST_F(Lanceur, AdminPathOnlyOnAScriptNobodyElseCanChange) {
         {0775, 0755, 0755, false, d, modifiable},
         {0755, 0755, 0755, true, e, " » appartient à un autre compte que l’administrateur"},
     };
+    fs::create_directories(ouvert);
+    chmod(ouvert.c_str(), 0777);
+    fs::create_symlink(script, ouvert / "lien.sh");
     for (const auto& c : cas) {
         if (c.autreProprietaire && geteuid() != 0) continue;
         fs::remove_all(d);
@@ -127,12 +133,15 @@ TEST_F(Lanceur, AdminPathOnlyOnAScriptNobodyElseCanChange) {
         chmod(e.c_str(), c.me);
         chmod(d.c_str(), c.md);
         fs::remove(lance);
-        Resultat r = lancerAvec(Programmes{script.string(), "/bin/bash", pkexec, geteuid()}, {"activer"}, true);
+        Resultat r = lancerAvec(Programmes{(c.parLien ? ouvert / "lien.sh" : script).string(), "/bin/bash", pkexec, geteuid()},
+                                {"activer"}, true);
         SCOPED_TRACE(c.fautif.string());
         if (c.fautif.empty()) {
             EXPECT_TRUE(r.ok);
             EXPECT_EQ(r.sortie, "jeton");
-            EXPECT_TRUE(fs::exists(lance));
+            std::string recu;
+            std::getline(std::ifstream(lance), recu);
+            EXPECT_EQ(recu, script.string());
         } else {
             EXPECT_FALSE(r.ok);
             EXPECT_EQ(r.sortie, pas + c.fautif.string() + c.pourquoi + fin);
@@ -141,45 +150,10 @@ TEST_F(Lanceur, AdminPathOnlyOnAScriptNobodyElseCanChange) {
         }
     }
 
-    // A link in a folder anyone may write is followed once: pkexec gets the checked file.
-    fs::remove_all(d);
-    fs::create_directories(e);
-    std::ofstream(script) << "#!/bin/bash\necho jeton\n";
-    chmod(d.c_str(), 0755);
-    chmod(e.c_str(), 0755);
-    chmod(script.c_str(), 0755);
-    fs::create_directories(ouvert);
-    chmod(ouvert.c_str(), 0777);
-    fs::create_symlink(script, ouvert / "lien.sh");
-    Resultat r = lancerAvec(Programmes{(ouvert / "lien.sh").string(), "/bin/bash", pkexec, geteuid()}, {}, true);
-    EXPECT_TRUE(r.ok) << r.sortie;
-    std::string recu;
-    std::getline(std::ifstream(lance), recu);
-    EXPECT_EQ(recu, script.string());
 
     Resultat absent = lancerAvec(Programmes{(dossier / "absent.sh").string(), "/bin/bash", pkexec}, {}, true);
     EXPECT_EQ(absent.sortie, "Le programme de la session est introuvable (« " + (dossier / "absent.sh").string() +
                                  " ») : le dépannage ne peut pas obtenir les droits d’administrateur.");
-}
-
-TEST(EnClair, FirstMatchingRuleWins) {
-    struct Cas {
-        std::string echec, phrase;
-    } cas[] = {
-        {"code refusé par le serveur", "Ce code n’est pas valable, ou il a déjà servi. Demandez-en un nouveau à Ilvo."},
-        {"outil introuvable -128",
-         "Le téléchargement du programme de connexion n’a pas abouti. Vérifiez votre internet, puis réessayez."},
-        {"tunnel muet", "La connexion sécurisée ne s’est pas établie. Si vous êtes sur le réseau d’un bureau ou d’une "
-                        "résidence, il se peut qu’il la bloque."},
-        {"le serveur dort", "Le serveur n’a pas répondu. Vérifiez que votre internet fonctionne."},
-        {"Serveur", "Serveur"},
-        {"-128 User canceled", "Le dépannage n’a pas été autorisé sur cet ordinateur."},
-        {"User canceled", "Le dépannage n’a pas été autorisé sur cet ordinateur."},
-        {"", "Une étape n’a pas abouti."},
-        {"   ", "   "},
-        {"Code refusé", "Code refusé"},
-    };
-    for (const auto& c : cas) EXPECT_EQ(enClair(c.echec), c.phrase) << c.echec;
 }
 
 TEST(Ressources, PageAndScriptFound) {

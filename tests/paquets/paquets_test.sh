@@ -138,6 +138,11 @@ lintian --fail-on error,warning "$travail"/*.changes >"$travail/lintian.log" 2>&
 
 if [ $erreurs -ne 0 ]; then echo "$erreurs failures before installing"; exit 1; fi
 
+# Other suites and benchmarks open sessions too: one at a time on this computer.
+mkdir -p /run/lock
+exec 8>/run/lock/vimba-sos.essais
+flock -w 900 8
+
 # --- Installed for real. The accounts, when some test made them earlier, are locked as
 # systemd-sysusers locks them, so that the package's own fix is what lets sshd in.
 for compte in vimba-technicien vimba-relais; do

@@ -1,7 +1,7 @@
-// The technician's folder: what the environment and service.conf give, what is accepted from
-// the service before it goes into an ssh_config, and the saved session.
+// The technician's configuration: what the environment and service.conf give, and what is
+// accepted from the service before it goes into an ssh_config. The folder's modes and the
+// saved session are tests/session/session_test.sh's.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -37,9 +37,6 @@ TEST_F(Dossier, EnvironnementAvantFichier) {
     EXPECT_EQ(c->adresse, "https://depannage.exemple.fr");
     EXPECT_EQ(c->jeton, "environnement");
     EXPECT_EQ(c->nom, "Ilvo");
-    struct stat st {};
-    ASSERT_EQ(::stat(c->dossier.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     // The token only travels in clear to this machine.
     const std::vector<std::pair<std::string, bool>> adresses = {
@@ -69,30 +66,4 @@ TEST(DonneesDuService, RienQuiChangeLaConfigurationSsh) {
     for (const std::string c : {"", "vimba relais", "-l", "a\nb"}) EXPECT_FALSE(compteValide(c)) << c;
     for (const std::string& k : std::vector<std::string>{"", "ssh-ed25519", cle + "\nProxyCommand sh", "ssh-ed25519 AAAA\"", "ssh-ed25519 AA;A"})
         EXPECT_FALSE(cleValide(k)) << k;
-}
-
-TEST_F(Dossier, SessionGardeeEtRelue) {
-    std::string erreur;
-    const auto c = lireConfiguration(erreur);
-    ASSERT_TRUE(c);
-    Session s;
-    s.adresse = "http://127.0.0.1:1";
-    s.id = "abc";
-    s.code = "123456";
-    s.prete = true;
-    s.relais = {"127.0.0.1", 2222, "vimba-relais", "ssh-ed25519 AAAA", 23456};
-    s.ordinateur = {23456, "ssh-ed25519 BBBB", "vimba-technicien"};
-    ASSERT_TRUE(ecrireSession(*c, s, erreur));
-    struct stat st {};
-    ASSERT_EQ(::stat((c->dossier + "/session.json").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    const auto relue = lireSession(*c);
-    ASSERT_TRUE(relue);
-    EXPECT_TRUE(relue->prete);
-    EXPECT_EQ(relue->relais.portTunnel, 23456);
-    EXPECT_EQ(relue->ordinateur.compte, "vimba-technicien");
-
-    // A damaged file is no session, not a crash.
-    std::ofstream(c->dossier + "/session.json") << "{\"adresse\": 3, \"session\"";
-    EXPECT_FALSE(lireSession(*c));
 }

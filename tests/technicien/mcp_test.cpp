@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "tools/technicien/mcp.h"
@@ -46,7 +47,7 @@ std::vector<json> dialogue(Poste& poste, const std::vector<std::string>& lignes)
 
 }  // namespace
 
-// The image of `vue` is checked against the real session (tests/technicien/session_test.sh).
+// The image of `vue` is checked against the real session (tests/session/session_test.sh).
 TEST(ServeurMcp, SessionDUnClient) {
     PosteEnregistreur poste;
     const auto r = dialogue(
@@ -84,37 +85,32 @@ TEST(ServeurMcp, SessionDUnClient) {
     EXPECT_TRUE(r[4]["result"].is_object());
 }
 
-TEST(ServeurMcp, RefusDeLOrdinateurEnResultat) {
-    // The computer's refusal is the tool's result, marked as an error, not a protocol error.
-    for (const Issue& issue : {Issue{1, "refus champ de mot de passe"}, Issue{2, "pas de réponse de l’agent"}}) {
+// Each call becomes its request; the computer's answer is the tool's result, a refusal or no
+// answer marked as an error there rather than as a protocol error.
+TEST(ServeurMcp, ArgumentsEnDemandesEtReponsesEnResultats) {
+    const Issue ok{0, "ok"}, refus{1, "refus champ de mot de passe"}, muet{2, "pas de réponse de l’agent"};
+    const std::vector<std::tuple<json, std::string, Issue>> cas = {
+        {appel(1, "tape", {{"texte", "Bonjour\nlà"}}), "tape\nBonjour\nlà", refus},
+        {appel(1, "dire", {{"x", 10}, {"y", 20}, {"texte", "Cliquez « ici »"}}), "dire 10 20\nCliquez « ici »", muet},
+        {appel(1, "tracer", {{"points", {{{"x", 1}, {"y", 2}}, {{"x", 3.25}, {"y", -4}}}}}), "tracer 1,2 3.25,-4", ok},
+        {appel(1, "defiler", {{"x", 5}, {"y", 6}, {"n", -3}}), "defiler 5 6 -3", ok},
+        {appel(1, "touche", {{"combinaison", "ctrl-a"}}), "touche ctrl-a", ok},
+        {appel(1, "lire", json::object()), "lire", ok},
+        {appel(1, "presse-ecrire", {{"texte", ""}}), "presse-ecrire\n", ok},
+    };
+    for (const auto& [message, attendue, reponse] : cas) {
         PosteEnregistreur poste;
-        poste.reponse = issue;
-        const auto r = dialogue(poste, {appel(7, "tape", {{"texte", "secret"}}).dump()});
+        poste.reponse = reponse;
+        const auto r = dialogue(poste, {message.dump()});
+        EXPECT_EQ(poste.demandes, std::vector<std::string>{attendue}) << message.dump();
         ASSERT_EQ(r.size(), 1u);
         EXPECT_FALSE(r[0].contains("error"));
-        EXPECT_EQ(r[0]["result"]["isError"], true);
-        EXPECT_EQ(r[0]["result"]["content"][0]["text"], issue.texte);
+        EXPECT_EQ(r[0]["result"]["isError"], reponse.statut != 0) << message.dump();
+        EXPECT_EQ(r[0]["result"]["content"][0]["text"], reponse.texte);
     }
-    PosteEnregistreur poste;
     // A wait that lasts is no failure.
+    PosteEnregistreur poste;
     EXPECT_EQ(dialogue(poste, {appel(1, "attendre", {{"delai", 5}}).dump()}).at(0)["result"]["isError"], false);
-}
-
-TEST(ServeurMcp, ArgumentsEnDemandes) {
-    const std::vector<std::pair<json, std::string>> cas = {
-        {appel(1, "tape", {{"texte", "Bonjour\nlà"}}), "tape\nBonjour\nlà"},
-        {appel(1, "dire", {{"x", 10}, {"y", 20}, {"texte", "Cliquez « ici »"}}), "dire 10 20\nCliquez « ici »"},
-        {appel(1, "tracer", {{"points", {{{"x", 1}, {"y", 2}}, {{"x", 3.25}, {"y", -4}}}}}), "tracer 1,2 3.25,-4"},
-        {appel(1, "defiler", {{"x", 5}, {"y", 6}, {"n", -3}}), "defiler 5 6 -3"},
-        {appel(1, "touche", {{"combinaison", "ctrl-a"}}), "touche ctrl-a"},
-        {appel(1, "lire", json::object()), "lire"},
-        {appel(1, "presse-ecrire", {{"texte", ""}}), "presse-ecrire\n"},
-    };
-    for (const auto& [message, attendue] : cas) {
-        PosteEnregistreur poste;
-        dialogue(poste, {message.dump()});
-        EXPECT_EQ(poste.demandes, std::vector<std::string>{attendue}) << message.dump();
-    }
 }
 
 TEST(ServeurMcp, ErreursDuProtocole) {

@@ -1,4 +1,4 @@
-# Sourced by the session test and the relay benchmark (as root): a local support service and
+# Sourced by the relay benchmark (as root): a local support service and
 # relay (scripts/service-local.sh), and the computer played by a private sshd whose forced
 # command is a stub gate, reached through a reverse tunnel opened as the computer would.
 # Needs B (build folder) and S (source folder); sets D, T and the session's variables.
