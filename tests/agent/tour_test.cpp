@@ -129,19 +129,14 @@ TEST_F(Tour, ServesOnlyAFolderAsTheSessionMakesIt) {
     fs::remove(dossier);
     std::ofstream(dossier.string()) << "pas un dossier";
     agent->tour();
-    std::ifstream f(dossier);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), "pas un dossier");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(dossier).rdbuf()), {}), "pas un dossier");
     fs::remove(dossier);
     fs::create_directory(dossier);
     ::chmod(dossier.c_str(), 0700);
     poser("demande-2", "etat");
     agent->tour();
     EXPECT_EQ(lire("reponse-2"), etat);
-    fs::remove(dossier / "reponse-2");
 
-    const bool root = ::geteuid() == 0;
-    const fs::path vrai = dossier.string() + "-vrai";
-    fs::create_directory(vrai);
     struct Cas {
         const char* quoi;
         mode_t mode;
@@ -159,28 +154,22 @@ TEST_F(Tour, ServesOnlyAFolderAsTheSessionMakesIt) {
         {"a link to a private folder", 0700, true, nous, false},
         {"owned by another account", 0700, false, 54321, false},
     };
+    int n = 0;
     for (const auto& c : cas) {
-        if (c.proprietaire != nous && !root) continue;
+        if (c.proprietaire != nous && ::geteuid() != 0) continue;
         SCOPED_TRACE(c.quoi);
-        const fs::path cible = c.lien ? vrai : dossier;
-        ASSERT_EQ(::chmod(cible.c_str(), c.mode), 0);
-        ASSERT_EQ(::chown(cible.c_str(), c.proprietaire, static_cast<gid_t>(-1)), 0);
-        if (c.lien) {
-            fs::remove_all(dossier);
-            fs::create_directory_symlink(vrai, dossier);
-        }
-        poser("demande-1", "etat");
-        agent->tour();
-        EXPECT_EQ(fs::exists(cible / "reponse-1"), c.servi);
-        agent->stopper();
-        EXPECT_EQ(fs::exists(cible / "demande-1"), !c.servi) << "stopper leaves an untrusted folder alone";
-        fs::remove_all(cible);
-        fs::remove(dossier);
-        fs::create_directory(dossier);
+        const fs::path vrai = dossier / std::to_string(++n), servi = c.lien ? dossier / "lien" : vrai;
         fs::create_directory(vrai);
-        ::chmod(dossier.c_str(), 0700);
+        ASSERT_EQ(::chmod(vrai.c_str(), c.mode), 0);
+        ASSERT_EQ(::chown(vrai.c_str(), c.proprietaire, static_cast<gid_t>(-1)), 0);
+        if (c.lien) fs::create_directory_symlink(vrai, servi);
+        std::ofstream(vrai / "demande-1") << "etat";
+        Agent a(servicesDoubles(j), servi.string());
+        a.tour();
+        EXPECT_EQ(fs::exists(vrai / "reponse-1"), c.servi);
+        a.stopper();
+        EXPECT_EQ(fs::exists(vrai / "demande-1"), !c.servi) << "stopper leaves an untrusted folder alone";
     }
-    fs::remove_all(vrai);
 }
 
 TEST_F(Tour, MarksARunningRequestAndDropsTheReplyOfAnAbandonedOne) {
@@ -197,27 +186,20 @@ TEST_F(Tour, MarksARunningRequestAndDropsTheReplyOfAnAbandonedOne) {
     EXPECT_EQ(contenu(), std::set<std::string>{"reponse-1"});
 }
 
-TEST_F(Tour, ARunningStreamIsMaskedWhileTheFrontIsSensitive) {
+// Masking end to end is checked through the channel (tests/stream/canal_flux_test.sh); here,
+// what it cannot see: nothing judged without a stream, the same window judged again.
+TEST_F(Tour, ARunningStreamIsJudgedAgainEveryTenthOfASecond) {
     j.port = 0;
     j.devant = "Kraken";
     agent->tour();
-    EXPECT_FALSE(j.masque) << "no stream, nothing to mask";
+    EXPECT_FALSE(j.masque) << "no stream, nothing judged";
     j.port = 4242;
-    const std::pair<const char*, bool> etapes[] = {{"Kraken", true}, {"Terminal", false}, {"\uFF2Braken", true}};
-    for (const auto& [devant, masque] : etapes) {
+    for (const auto& [devant, masque] : {std::pair{"Kraken", true}, {"Terminal", false}}) {
         j.devant = devant;
         std::this_thread::sleep_for(std::chrono::milliseconds(110));
         agent->tour();
         EXPECT_EQ(j.masque, masque) << devant;
     }
-    // Each verdict names the front window it was given for; another window is judged at once.
-    j.cle = 77;
-    agent->tour();
-    EXPECT_EQ(j.cleJugee, 77u);
-    // Stopping is served even then; anything else is refused and keeps the mask on.
-    EXPECT_EQ(agent->executer("flux-stop"), "ok flux arrêté");
-    EXPECT_EQ(agent->executer("flux 800"), "refus application sensible au premier plan (\uFF2Braken)");
-    EXPECT_TRUE(j.masque);
 }
 
 TEST_F(Tour, StopperClearsWhatItOwnsAndStopsPolling) {
