@@ -79,9 +79,9 @@ int envoyer_depuis(const char* source, const std::string& adresse, const std::st
   return n > 12 ? std::atoi(tampon + 9) : 0;
 }
 
-int poster_depuis(const char* source, const std::string& adresse, const std::string& chemin, const std::string& corps) {
-  return envoyer_depuis(source, adresse, "POST " + chemin + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
-                                             std::to_string(corps.size()) + "\r\n\r\n" + corps);
+int poster_depuis(const char* source, const std::string& adresse, const std::string& corps, const std::string& entetes = "") {
+  return envoyer_depuis(source, adresse, "POST /v1/codes/accepter HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + entetes +
+                                             "Content-Length: " + std::to_string(corps.size()) + "\r\n\r\n" + corps);
 }
 
 enum class Genre { sqlite, postgres };
@@ -291,20 +291,18 @@ TEST_P(Api, LimiteParAdresseEtGlobale) {
     nouvelle_base();
     auto s = lancer({{"limite_adresse", k.par_adresse}, {"limite_globale", k.globale}});
     const std::string j = jeton(std::string("t") + k.globale);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(poster_depuis("127.0.0.1", s->adresse(), "/v1/codes/accepter", faux), 404) << k.nom;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(poster_depuis("127.0.0.1", s->adresse(), faux), 404) << k.nom;
     Rep bloque = accepter(s->adresse(), code(s->adresse(), j, cle_ssh()).corps["code"], cle_ssh());
     EXPECT_EQ(bloque.statut, 429) << k.nom << ": even a good code waits";
     int attente = std::atoi(bloque.reessayer.c_str());
     EXPECT_TRUE(attente >= 1 && attente <= 60) << bloque.reessayer;
-    EXPECT_EQ(poster_depuis("127.0.0.2", s->adresse(), "/v1/codes/accepter", faux), k.statut_autre_adresse) << k.nom;
+    EXPECT_EQ(poster_depuis("127.0.0.2", s->adresse(), faux), k.statut_autre_adresse) << k.nom;
   }
   // Behind a trusted load balancer, clients are told apart by X-Forwarded-For.
   nouvelle_base();
   auto s = lancer({{"limite_adresse", "2"}, {"mandataires", "10.9.9.9,127.0.0.1"}});
-  auto depuis = [&](const char* client) {
-    return envoyer_depuis("127.0.0.1", s->adresse(),
-                          "POST /v1/codes/accepter HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Forwarded-For: 10.1.1.1, " +
-                              std::string(client) + "\r\nContent-Length: " + std::to_string(faux.size()) + "\r\n\r\n" + faux);
+  auto depuis = [&](std::string client) {
+    return poster_depuis("127.0.0.1", s->adresse(), faux, "X-Forwarded-For: 10.1.1.1, " + client + "\r\n");
   };
   EXPECT_EQ(depuis("203.0.113.1"), 404);
   EXPECT_EQ(depuis("203.0.113.1"), 404);
