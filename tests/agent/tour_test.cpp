@@ -170,7 +170,7 @@ TEST_F(Tour, MarksARunningRequestAndDropsTheReplyOfAnAbandonedOne) {
     EXPECT_EQ(contenu(), std::set<std::string>{"reponse-1"});
 }
 
-// Masking end to end is checked through the channel (tests/stream/canal_flux_test.sh); here,
+// Masking end to end is checked through the channel (tests/stream/masque_test.sh); here,
 // what it cannot see: nothing judged without a stream, the same window judged again.
 TEST_F(Tour, ARunningStreamIsJudgedAgainEveryTenthOfASecond) {
     j.port = 0;

@@ -102,15 +102,6 @@ struct Spectateur {
     }
 };
 
-struct Dossier {
-    std::string chemin;
-    Dossier() {
-        char modele[] = "/tmp/flux-essai-XXXXXX";
-        chemin = mkdtemp(modele);
-    }
-    ~Dossier() { std::filesystem::remove_all(chemin); }
-};
-
 std::uint16_t attendrePort(Diffuseur& d) {
     for (int i = 0; i < 200 && d.port() == 0; ++i) std::this_thread::sleep_for(10ms);
     return d.port();
@@ -178,8 +169,14 @@ protected:
         for (int i = 0; i < 16; ++i) dessiner(i * 120, (i % 4) * 200, 110, 300, couleurs[i % 5]);
     }
     // Stopped capture threads end on their own; none may outlive the test (a slow, sanitised build).
-    void TearDown() override { attendreCapteurs(5s); }
-    Dossier dossier;
+    void TearDown() override {
+        attendreCapteurs(5s);
+        std::filesystem::remove_all(dossier);
+    }
+    const std::string dossier = [] {
+        char modele[] = "/tmp/flux-essai-XXXXXX";
+        return std::string(mkdtemp(modele));
+    }();
 };
 
 }  // namespace
@@ -189,7 +186,7 @@ TEST_F(Flux, ChaqueSpectateurRecoitUneImageCompleteFideleUnSeulC) {
     for (const std::string moteur : {"tuiles", "h264"}) {
         SCOPED_TRACE(moteur);
         Diffuseur d(creerCapteurX11, saisieX11());
-        d.demarrer(dossier.chemin, 1024, 45, moteur);
+        d.demarrer(dossier, 1024, 45, moteur);
         const auto port = attendrePort(d);
         ASSERT_NE(port, 0);
         Spectateur premier(port);
@@ -238,7 +235,7 @@ TEST_F(Flux, ChaqueSpectateurRecoitUneImageCompleteFideleUnSeulC) {
 
 TEST_F(Flux, EcranFixeBattementsPuisSeulesLesTuilesChangees) {
     Diffuseur d(creerCapteurX11, saisieX11());
-    d.demarrer(dossier.chemin, 1440, 45, "tuiles");
+    d.demarrer(dossier, 1440, 45, "tuiles");
     Spectateur v(attendrePort(d));
     // Once the set-up's drawing has settled, a still screen gets heartbeats only, with the pointer.
     ASSERT_TRUE(v.jusqua([&] { return v.images() >= 1 && v.lecteur.entreDeux(); }));
@@ -261,7 +258,7 @@ TEST_F(Flux, EcranFixeBattementsPuisSeulesLesTuilesChangees) {
 
 TEST_F(Flux, SansSourceLeMoteurQuiInterrogeChaqueTic) {
     Diffuseur d([] { return std::make_unique<SourceMorte>(); }, saisieX11());
-    d.demarrer(dossier.chemin, 800, 45, "h264");  // no source: tiles cannot start either
+    d.demarrer(dossier, 800, 45, "h264");  // no source: tiles cannot start either
     Spectateur v(attendrePort(d));
     ASSERT_TRUE(v.jusqua([&] { return v.f().size() >= 15; }));
     EXPECT_EQ(d.moteurActif(), "tuiles-anciennes");
@@ -279,24 +276,24 @@ TEST_F(Flux, ArreterSansAttendreLaSourceFermeToutEtRetireLeFichier) {
     std::promise<void> liberer;
     std::shared_future<void> libre = liberer.get_future().share();
     Diffuseur d([libre] { auto s = std::make_unique<SourceMorte>(); s->libre = libre; return s; }, saisieX11());
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     const auto port = attendrePort(d);
     Spectateur v(port);
     std::this_thread::sleep_for(200ms);
     d.arreter();
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     d.arreter();
     liberer.set_value();
     EXPECT_EQ(d.port(), 0);
     EXPECT_EQ(d.moteurActif(), "aucun");
-    EXPECT_FALSE(std::ifstream(dossier.chemin + "/flux.port").is_open()) << "a stale port must not outlive the stream";
+    EXPECT_FALSE(std::ifstream(dossier + "/flux.port").is_open()) << "a stale port must not outlive the stream";
     EXPECT_TRUE(v.jusqua([&] { return v.ferme; }, 3));
     EXPECT_LT(connecter(port), 0) << "nobody listens any more";
 }
 
 TEST_F(Flux, SpectateurQuiNeLitJamais) {
     Diffuseur d(creerCapteurX11, saisieX11());
-    d.demarrer(dossier.chemin, 1440, 90, "tuiles");
+    d.demarrer(dossier, 1440, 90, "tuiles");
     Spectateur muet(attendrePort(d));
     const int petit = 4096;
     setsockopt(muet.s, SOL_SOCKET, SO_RCVBUF, &petit, sizeof petit);
@@ -312,7 +309,7 @@ TEST_F(Flux, SpectateurQuiNeLitJamais) {
 }
 TEST_F(Flux, DeuxCentsConnexions) {
     Diffuseur d(creerCapteurX11, saisieX11());
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     const auto port = attendrePort(d);
     for (int i = 0; i < 200; ++i) {
         Spectateur v(port);
@@ -326,7 +323,7 @@ TEST_F(Flux, DeuxCentsConnexions) {
 
 TEST_F(Flux, PlusDeDescripteursLEcouteurPatienteSansTournerEnRond) {
     Diffuseur d([] { return std::make_unique<SourceMorte>(); }, saisieX11());
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     const auto port = attendrePort(d);
     ASSERT_NE(port, 0);
     // Every descriptor taken but the viewer's own: the server's accept fails with EMFILE.

@@ -3,7 +3,7 @@
 # "flux.port"; the pictures keep their size and keep coming after the display changes size
 # (xrandr); a sensitive application or title in front blacks the stream out until it is
 # gone; "flux-stop", served even then, and the agent's end close the stream.
-# Usage: canal_flux_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
+# Usage: masque_test.sh BUILD_DIR   (run inside scripts/avec-bureau.sh)
 . "$(dirname "$0")/../bureau.sh" "$1" flux
 voir="$build/tools/voir/vimba-voir"
 ecran=$(xrandr | awk '/\*/ {print $1; exit}')
