@@ -27,21 +27,15 @@ clarte() {
 }
 noir() { awk -v c="$(clarte)" 'BEGIN { exit !(c < 0.01) }'; }
 clair() { awk -v c="$(clarte)" 'BEGIN { exit !(c > 0.05) }'; }
-devant() { [[ $(d etat 2>/dev/null) == *"$1"* ]]; }
-ouvrir() {  # nom
-  mkdir -p "$tmp/$1"
-  "$build/tests/saisie/appli_essai" --etat "$tmp/$1" --nom "$1" & pids+=($!)
-  attendreQue test -e "$tmp/$1/pret" || ko "la fenêtre $1 ne s’ouvre pas"
-}
 attendu() {  # nom motif-d’etat noir|clair
-  attendreQue devant "$2" || ko "$1 : « $2 » pas vu"
+  devant "$2" || ko "$1 : « $2 » pas vu"
   sleep 0.3
   $3 && ok "$1" || ko "$1 : pas $3"
 }
 
 gestionnaire
 demarrerAgent
-ouvrir "Appli essai"
+fenetre "$tmp/appli" --nom "Appli essai"
 for moteur in tuiles h264; do
   flux $moteur || continue
   verifier "$moteur : flux.port" "$port" "$(cat "$dossier/flux.port")"
@@ -58,27 +52,27 @@ for moteur in tuiles h264; do
   verifier "$moteur : images après le changement de taille" 11 "$apres"
   grep -qE 'pointeur [0-9]+ [0-9]+' "$tmp/stats" && ok "$moteur : pointeur" || ko "$moteur : pas de pointeur"
   clair && ok "$moteur : image claire" || ko "$moteur : image trop sombre"
-  ouvrir Bitwarden
+  fenetre "$tmp/bitwarden" --nom Bitwarden
   attendu "$moteur : noir avec Bitwarden devant" Bitwarden noir
-  kill "${pids[-1]}"; rm -rf "$tmp/Bitwarden"
+  fermer
   attendu "$moteur : l’image revient" "devant=Appli essai" clair
   arrete "$moteur"
 done
 
 # A title that turns sensitive in the same window (a browser tab, say).
 flux tuiles
-fenetre=$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')
-xprop -id "$fenetre" -f _NET_WM_NAME 8u -set _NET_WM_NAME "Coffre Bitwarden"
+active=$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')
+xprop -id "$active" -f _NET_WM_NAME 8u -set _NET_WM_NAME "Coffre Bitwarden"
 attendu "noir sous un titre sensible" "fenêtre « Bitwarden »" noir
-xprop -id "$fenetre" -f _NET_WM_NAME 8u -set _NET_WM_NAME "Appli essai"
+xprop -id "$active" -f _NET_WM_NAME 8u -set _NET_WM_NAME "Appli essai"
 attendu "l’image revient avec le titre" "devant=Appli essai" clair
-ouvrir Bitwarden
-attendreQue devant Bitwarden || ko "Bitwarden pas au premier plan"
+fenetre "$tmp/bitwarden" --nom Bitwarden
+devant Bitwarden || ko "Bitwarden pas au premier plan"
 arrete "sous Bitwarden"
-kill "${pids[-1]}"
+fermer
 
 # Stopping the agent closes the stream too.
-attendreQue devant "devant=Appli essai" && flux tuiles
+devant "devant=Appli essai" && flux tuiles
 kill -TERM "$agentPid"; wait "$agentPid" 2>/dev/null
 "$voir" --port "$port" --duree 1 2>/dev/null && ko "écoute après l’arrêt de l’agent" || ok "fermé avec l’agent"
 bilan
