@@ -33,11 +33,6 @@ for k in 1 2 3 4; do rafale "$k" & clients+=($!); done
 wait "${clients[@]}"
 verifier "200 requests from 4 clients all answered correctly" 0 "$(cat "$tmp"/rafale* | awk '{ n += $1 } END { print n }')"
 
-# An oversized request: answered with an error, removed, and the agent keeps serving.
-r=$(head -c 2000000 /dev/zero | tr '\0' a | d); rc=$?
-verifier "a 2 MB request gets an error" "1 erreur demande trop longue" "$rc $r"
-r=$(d etat); verifier "and the agent still answers" "ok ecran=1" "${r%% agir=*}"
-
 # No agent: the client says so and exits 2, and leaves nothing behind.
 "$demande" --dossier "$dossier/absent" etat 2>/dev/null; verifier "missing folder exits 2" 2 "$?"
 kill -STOP "$agentPid"

@@ -22,7 +22,6 @@ struct Journal {
     int lecturesPortAvantOuverture = 0;
     std::deque<std::function<void()>> postes;
     int pauses = 0;
-    std::uint64_t cle = 1, cleJugee = 0;
     // Run when the dispatcher lets the main loop turn in the middle of a request.
     std::function<void()> boucle;
     void noter(std::string a) { appels.push_back(std::move(a)); }
@@ -60,7 +59,7 @@ struct GardesDouble final : Gardes {
         return j.devant;
     }
     std::optional<std::string> titreDevant() override { return j.titre; }
-    std::uint64_t cleDevant() override { return j.cle; }
+    std::uint64_t cleDevant() override { return 1; }
     bool champSecurise() override {
         if (j.surFocus) j.surFocus(++j.focusDemandes);
         return j.securise;
@@ -117,10 +116,9 @@ struct DiffusionDouble final : Diffusion {
     std::uint16_t port() const override { return j.lecturesPortAvantOuverture > 0 && j.lecturesPortAvantOuverture-- ? 0 : j.port; }
     std::string moteurActif() const override { return "aucun"; }
     void arreter() override { j.noter("arreter"); }
-    void masquer(bool m, std::uint64_t cle) override {
+    void masquer(bool m, std::uint64_t) override {
         if (m != j.masque) j.noter(m ? "masquer" : "demasquer");
         j.masque = m;
-        j.cleJugee = cle;
     }
 };
 

@@ -18,8 +18,13 @@ protected:
     const std::string refusChamp = "refus champ de mot de passe";
 };
 
-TEST_F(Executer, RepliesToEachVerbFamily) {
-    const std::pair<const char*, const char*> cas[] = {
+// Under a comma-decimal locale when one is installed: numbers must not follow it.
+TEST_F(Executer, RepliesToEachVerbFamilyWithinItsBounds) {
+    const std::string garde = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "fr_FR.UTF-8")) std::setlocale(LC_ALL, "de_DE.UTF-8");
+    std::string points = "tracer";
+    for (int i = 0; i < 2001; ++i) points += " " + std::to_string(i) + ",1";
+    const std::pair<std::string, std::string> cas[] = {
         {"   ", "erreur demande vide"}, {"\nclic 1 2", "erreur demande vide"}, {"Clic 1 2", "erreur verbe inconnu Clic"},
         {"vue", "ok vue double"}, {"  clic  10   20  ", "ok clic 10 20"}, {"clic 10.9 -3.7", "ok clic 10 -3"},
         {"double 1e2 +5", "ok double 100 5"}, {"droit -0.5 0", "ok droit 0 0"}, {"clic 10 20 30", "ok clic 10 20"},
@@ -39,8 +44,15 @@ TEST_F(Executer, RepliesToEachVerbFamily) {
         {"flux-stop", "ok flux arrêté"}, {"presse-lire", "ok presse vide"}, {"presse-ecrire", "erreur rien à coller"},
         {"presse-ecrire\n \xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\nx ", "ok presse 5 caractères"},  // kept exactly
         {"presse-lire", "ok presse\n \xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\nx "}, {"etat", "ok ecran=1 agir=1 devant=?"},
+        {"tape\n" + std::string(10000, 'a'), "ok 10000 caractères"},
+        {"tape\n" + std::string(10001, 'a'), "erreur texte trop long (au plus 10000 caractères)"},
+        {"dire 1 2\n" + std::string(500, 'e'), "ok repère 1 2"},
+        {"dire 1 2\n" + std::string(501, 'e'), "erreur étiquette trop longue (au plus 500 caractères)"},
+        {points.substr(0, points.rfind(' ')), "ok trait 2000 points"},
+        {points, "erreur trait trop long (au plus 2000 points)"},
     };
-    for (const auto& [demande, reponse] : cas) EXPECT_EQ((*this)(demande), reponse) << demande;
+    for (const auto& [demande, reponse] : cas) EXPECT_EQ((*this)(demande), reponse) << demande.substr(0, 30);
+    std::setlocale(LC_ALL, garde.c_str());
 }
 
 TEST_F(Executer, SensitiveFrontRefusesEveryVerbBeforeLookingAtIt) {
@@ -122,19 +134,7 @@ TEST_F(Executer, NoTextReachesAPasswordFieldOrAnUnreadableFocus) {
     }
 }
 
-TEST_F(Executer, LongRequestsHaveBoundsAndHeedTheStop) {
-    std::string points = "tracer";
-    for (int i = 0; i < 2001; ++i) points += " " + std::to_string(i) + ",1";
-    const std::pair<std::string, std::string> bornes[] = {
-        {"tape\n" + std::string(10000, 'a'), "ok 10000 caractères"},
-        {"tape\n" + std::string(10001, 'a'), "erreur texte trop long (au plus 10000 caractères)"},
-        {"dire 1 2\n" + std::string(500, 'e'), "ok repère 1 2"},
-        {"dire 1 2\n" + std::string(501, 'e'), "erreur étiquette trop longue (au plus 500 caractères)"},
-        {points.substr(0, points.rfind(' ')), "ok trait 2000 points"},
-        {points, "erreur trait trop long (au plus 2000 points)"},
-    };
-    for (const auto& [demande, reponse] : bornes) EXPECT_EQ((*this)(demande), reponse) << demande.substr(0, 20);
-
+TEST_F(Executer, LongTextHeedsTheFrontAndTheStop) {
     // A sensitive application comes to the front during a long text, or the user stops the
     // agent: typing ends at the next step.
     j.boucle = [this] { j.devant = "Coinbase"; };
@@ -184,16 +184,6 @@ TEST_F(Executer, ReadingAimingAndStreaming) {
     EXPECT_EQ((*this)("viser Envoyer"), "refus autorisation de contrôle non accordée");
     EXPECT_EQ((*this)("flux"), "refus autorisation d'écran non accordée");
     EXPECT_EQ((*this)("etat"), "ok ecran=0 agir=0 devant=Éditeur");
-}
-
-TEST_F(Executer, NumbersIgnoreTheProcessLocale) {
-    const std::string garde = std::setlocale(LC_ALL, nullptr);
-    if (!std::setlocale(LC_ALL, "fr_FR.UTF-8") && !std::setlocale(LC_ALL, "de_DE.UTF-8"))
-        GTEST_SKIP() << "no comma-decimal locale installed";
-    EXPECT_EQ((*this)("clic 10.5 2"), "ok clic 10 2");
-    EXPECT_EQ((*this)("clic 10,5 2"), "erreur coordonnées");
-    EXPECT_EQ((*this)("defiler 1 2 -1234567"), "ok defiler -1234567");
-    std::setlocale(LC_ALL, garde.c_str());
 }
 
 }  // namespace

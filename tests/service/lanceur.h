@@ -70,8 +70,6 @@ struct Dossier {
     std::error_code e;
     fs::remove_all(chemin, e);
   }
-  Dossier(const Dossier&) = delete;
-  Dossier& operator=(const Dossier&) = delete;
 };
 
 // One vimba-service servir; address() once it listens. Stopped when destroyed.
@@ -82,8 +80,6 @@ class ServiceLance {
                std::vector<std::string> prefixe = {})
       : binaire_(binaire), dossier_(dossier), cles_(std::move(cles)), prefixe_(std::move(prefixe)) {}
   ~ServiceLance() { arreter(SIGTERM); }
-  ServiceLance(const ServiceLance&) = delete;
-  ServiceLance& operator=(const ServiceLance&) = delete;
 
   // False when it did not announce an address within 10 s.
   bool demarrer() {
@@ -175,8 +171,6 @@ class PostgresTemp {
       executer({"/usr/lib/postgresql/15/bin/pg_ctl", "-D", dossier_.chemin.string() + "/data", "-m", "immediate", "-w", "stop"},
                dossier_.chemin.string() + "/pg.log", compte_);
   }
-  PostgresTemp(const PostgresTemp&) = delete;
-  PostgresTemp& operator=(const PostgresTemp&) = delete;
 
   bool pret() const { return demarre_; }
   const std::string& erreur() const { return erreur_; }

@@ -2,23 +2,13 @@
 # The relay for real: scripts/service-local.sh (stock sshd, shipped fragment, keys from the
 # service), two sessions of two technicians, and what each key may and may not do there.
 # Usage: relais_test.sh BUILD_DIR. Exit 77 (skipped) when not root.
-set -uo pipefail
+[ "$(id -u)" -eq 0 ] || { echo "relais : il faut être root (sshd)"; exit 77; }
+# The shared harness for its temporary folder, its checks and its clean-up; no desktop needed.
+. "$(dirname "$0")/../bureau.sh" "$1" relais
 racine=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(cd "$1" && pwd)
-if [ "$(id -u)" -ne 0 ]; then echo "relais : il faut être root (sshd)"; exit 77; fi
-
-d=$(mktemp -d)
-echecs=0
+d=$tmp
 local_pid=''
-finir() {
-  if [ -n "$local_pid" ]; then kill "$local_pid" 2>/dev/null; wait "$local_pid" 2>/dev/null; fi
-  jobs -p | xargs -r kill 2>/dev/null
-  rm -rf "$d"
-}
-trap finir EXIT
-verifier() {  # NAME EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "ÉCHEC $1 : attendu « $2 », obtenu « $3 »"; echecs=$((echecs + 1)); fi
-}
+nettoyer() { [ -z "$local_pid" ] || { kill "$local_pid"; wait "$local_pid"; } 2>/dev/null; }
 
 VIMBA_BUILD=$build "$racine/scripts/service-local.sh" "$d/local" >"$d/sortie" 2>"$d/erreurs" &
 local_pid=$!
@@ -50,6 +40,7 @@ ecoute() { ss -ltnH "sport = :$1" | grep -c "127.0.0.1:$1"; }
 # own sshd), so reaching a port shows as an SSH banner.
 for n in 1 2; do
   eval "ssh \"\${options[@]}\" -i $d/tun$n -N -o ExitOnForwardFailure=yes -R 127.0.0.1:\$port$n:127.0.0.1:$VIMBA_RELAIS_PORT vimba-relais@127.0.0.1 &"
+  pids+=($!)
 done
 for i in $(seq 1 100); do [ "$(ecoute "$port1")$(ecoute "$port2")" = 11 ] && break; sleep 0.05; done
 verifier "tunnel : son propre port" "11" "$(ecoute "$port1")$(ecoute "$port2")"
@@ -89,4 +80,4 @@ outils=$(grep -o '/run/vimba-relais\.[A-Za-z0-9]*' "$d/local/sshd_config" | head
 kill "$local_pid"; wait "$local_pid"
 verifier "service-local : arrêt propre" "0 absent" "$? $([ -e "$outils" ] && echo présent || echo absent)"
 local_pid=''
-exit $((echecs > 0))
+bilan

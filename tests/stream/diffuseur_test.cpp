@@ -59,10 +59,7 @@ struct Spectateur {
     vimba::voir::Lecteur lecteur;
     vimba::voir::Tableau tableau;
     std::unique_ptr<vimba::voir::Decodeur> tuiles = vimba::voir::decodeurTuiles(), video = vimba::voir::decodeurH264();
-    struct Recu {
-        vimba::voir::Message m;
-    };
-    std::vector<Recu> recus;
+    std::vector<vimba::voir::Message> recus;
     bool ferme = false;
 
     explicit Spectateur(std::uint16_t port, const char* source = nullptr) : s(connecter(port, source)) { EXPECT_GE(s, 0); }
@@ -86,7 +83,7 @@ struct Spectateur {
             EXPECT_TRUE(lecteur.nourrir(tampon.data(), static_cast<std::size_t>(n), [&](const vimba::voir::Message& m) {
                 auto& d = (m.genre == 'F' || m.genre == 'T') ? tuiles : video;
                 EXPECT_TRUE(d->traiter(m, tableau, erreur)) << erreur;
-                recus.push_back({m});
+                recus.push_back(m);
             })) << lecteur.erreur();
         }
         return true;
@@ -94,24 +91,15 @@ struct Spectateur {
     // Complete pictures: F with tiles, or V.
     std::size_t images() const {
         std::size_t n = 0;
-        for (auto& r : recus) n += r.m.genre == 'V' || (r.m.genre == 'F' && r.m.champs[2] > 0);
+        for (auto& m : recus) n += m.genre == 'V' || (m.genre == 'F' && m.champs[2] > 0);
         return n;
     }
-    std::vector<const Recu*> f() const {
-        std::vector<const Recu*> r;
-        for (auto& x : recus)
-            if (x.m.genre == 'F') r.push_back(&x);
+    std::vector<const vimba::voir::Message*> f() const {
+        std::vector<const vimba::voir::Message*> r;
+        for (auto& m : recus)
+            if (m.genre == 'F') r.push_back(&m);
         return r;
     }
-};
-
-struct Dossier {
-    std::string chemin;
-    Dossier() {
-        char modele[] = "/tmp/flux-essai-XXXXXX";
-        chemin = mkdtemp(modele);
-    }
-    ~Dossier() { std::filesystem::remove_all(chemin); }
 };
 
 std::uint16_t attendrePort(Diffuseur& d) {
@@ -181,8 +169,14 @@ protected:
         for (int i = 0; i < 16; ++i) dessiner(i * 120, (i % 4) * 200, 110, 300, couleurs[i % 5]);
     }
     // Stopped capture threads end on their own; none may outlive the test (a slow, sanitised build).
-    void TearDown() override { attendreCapteurs(5s); }
-    Dossier dossier;
+    void TearDown() override {
+        attendreCapteurs(5s);
+        std::filesystem::remove_all(dossier);
+    }
+    const std::string dossier = [] {
+        char modele[] = "/tmp/flux-essai-XXXXXX";
+        return std::string(mkdtemp(modele));
+    }();
 };
 
 }  // namespace
@@ -192,11 +186,9 @@ TEST_F(Flux, ChaqueSpectateurRecoitUneImageCompleteFideleUnSeulC) {
     for (const std::string moteur : {"tuiles", "h264"}) {
         SCOPED_TRACE(moteur);
         Diffuseur d(creerCapteurX11, saisieX11());
-        d.demarrer(dossier.chemin, 1024, 45, moteur);
+        d.demarrer(dossier, 1024, 45, moteur);
         const auto port = attendrePort(d);
         ASSERT_NE(port, 0);
-        std::ifstream f(dossier.chemin + "/flux.port");
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), std::to_string(port) + "\n");
         Spectateur premier(port);
         ::shutdown(premier.s, SHUT_WR);
         ASSERT_TRUE(premier.jusqua([&] { return premier.images() >= 1 && premier.lecteur.entreDeux(); }));
@@ -217,33 +209,33 @@ TEST_F(Flux, ChaqueSpectateurRecoitUneImageCompleteFideleUnSeulC) {
         // On a still screen, heartbeats of the picture's size between the pictures.
         const auto battements = [&] {
             const auto f = second.f();
-            return std::count_if(f.begin(), f.end(), [](auto* r) { return r->m.champs[2] == 0 && r->m.champs[0] == 1024; });
+            return std::count_if(f.begin(), f.end(), [](auto* r) { return r->champs[2] == 0 && r->champs[0] == 1024; });
         };
         ASSERT_TRUE(second.jusqua([&] { return second.images() >= 1 && battements() >= 3 && second.lecteur.entreDeux(); }));
         EXPECT_TRUE(premier.jusqua([&] { return premier.ferme; }, 3));
         for (auto* v : {&premier, &second}) {
             std::string avantV;  // kinds of message up to the first picture, heartbeats aside
             for (auto& r : v->recus) {
-                if (r.m.genre == 'F' && r.m.champs[2] == 0) continue;
-                avantV += r.m.genre;
-                if (r.m.genre == 'V' || r.m.genre == 'F') break;
+                if (r.genre == 'F' && r.champs[2] == 0) continue;
+                avantV += r.genre;
+                if (r.genre == 'V' || r.genre == 'F') break;
             }
             EXPECT_EQ(avantV, moteur == "h264" ? "CV" : "F");
-            const auto& f = std::find_if(v->recus.begin(), v->recus.end(), [](auto& r) {
-                                return r.m.genre == 'V' || (r.m.genre == 'F' && r.m.champs[2] > 0);
-                            })->m;
+            const auto& f = *std::find_if(v->recus.begin(), v->recus.end(), [](auto& r) {
+                                return r.genre == 'V' || (r.genre == 'F' && r.champs[2] > 0);
+                            });
             const Grille g = Grille::pour(static_cast<int>(f.champs[0]), static_cast<int>(f.champs[1]));
             EXPECT_EQ(f.champs[moteur == "h264" ? 5 : 2], moteur == "h264" ? 1 : g.colonnes * g.rangees) << "complete";
         }
         std::size_t c = 0;
-        for (auto& r : second.recus) c += r.m.genre == 'C';
+        for (auto& r : second.recus) c += r.genre == 'C';
         EXPECT_EQ(c, moteur == "h264" ? 1u : 0u) << "the record goes once per viewer";
     }
 }
 
 TEST_F(Flux, EcranFixeBattementsPuisSeulesLesTuilesChangees) {
     Diffuseur d(creerCapteurX11, saisieX11());
-    d.demarrer(dossier.chemin, 1440, 45, "tuiles");
+    d.demarrer(dossier, 1440, 45, "tuiles");
     Spectateur v(attendrePort(d));
     // Once the set-up's drawing has settled, a still screen gets heartbeats only, with the pointer.
     ASSERT_TRUE(v.jusqua([&] { return v.images() >= 1 && v.lecteur.entreDeux(); }));
@@ -252,29 +244,29 @@ TEST_F(Flux, EcranFixeBattementsPuisSeulesLesTuilesChangees) {
     const auto t0 = v.recus.size();
     ASSERT_TRUE(v.jusqua([&] { return v.recus.size() >= t0 + 6; }));
     for (std::size_t i = t0; i < v.recus.size(); ++i) {
-        EXPECT_EQ(v.recus[i].m.genre, 'F');
-        EXPECT_EQ(v.recus[i].m.champs[2], 0);
-        EXPECT_GE(v.recus[i].m.champs[3], 0);
+        EXPECT_EQ(v.recus[i].genre, 'F');
+        EXPECT_EQ(v.recus[i].champs[2], 0);
+        EXPECT_GE(v.recus[i].champs[3], 0);
     }
     // A 10 x 10 rectangle well inside the screen: one tile, maybe its neighbours at most.
     const auto avant = v.images();
     dessiner(300, 300, 10, 10, 0xff0000);
     ASSERT_TRUE(v.jusqua([&] { return v.images() > avant && v.lecteur.entreDeux(); }));
     const auto f = v.f();
-    EXPECT_LE((*std::find_if(f.rbegin(), f.rend(), [](auto* r) { return r->m.champs[2] > 0; }))->m.champs[2], 4);
+    EXPECT_LE((*std::find_if(f.rbegin(), f.rend(), [](auto* r) { return r->champs[2] > 0; }))->champs[2], 4);
 }
 
 TEST_F(Flux, SansSourceLeMoteurQuiInterrogeChaqueTic) {
     Diffuseur d([] { return std::make_unique<SourceMorte>(); }, saisieX11());
-    d.demarrer(dossier.chemin, 800, 45, "h264");  // no source: tiles cannot start either
+    d.demarrer(dossier, 800, 45, "h264");  // no source: tiles cannot start either
     Spectateur v(attendrePort(d));
     ASSERT_TRUE(v.jusqua([&] { return v.f().size() >= 15; }));
     EXPECT_EQ(d.moteurActif(), "tuiles-anciennes");
     EXPECT_GE(d.images(), 15u);
     EXPECT_GT(d.msCapture(), 0);
     const auto f = v.f();
-    EXPECT_EQ(f.front()->m.champs[0], 800);
-    EXPECT_GT(f.front()->m.champs[2], 0);
+    EXPECT_EQ(f.front()->champs[0], 800);
+    EXPECT_GT(f.front()->champs[2], 0);
     EXPECT_LT(v.images(), f.size()) << "the still screen still gets its F on every tick";
 }
 
@@ -284,24 +276,24 @@ TEST_F(Flux, ArreterSansAttendreLaSourceFermeToutEtRetireLeFichier) {
     std::promise<void> liberer;
     std::shared_future<void> libre = liberer.get_future().share();
     Diffuseur d([libre] { auto s = std::make_unique<SourceMorte>(); s->libre = libre; return s; }, saisieX11());
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     const auto port = attendrePort(d);
     Spectateur v(port);
     std::this_thread::sleep_for(200ms);
     d.arreter();
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     d.arreter();
     liberer.set_value();
     EXPECT_EQ(d.port(), 0);
     EXPECT_EQ(d.moteurActif(), "aucun");
-    EXPECT_FALSE(std::ifstream(dossier.chemin + "/flux.port").is_open()) << "a stale port must not outlive the stream";
+    EXPECT_FALSE(std::ifstream(dossier + "/flux.port").is_open()) << "a stale port must not outlive the stream";
     EXPECT_TRUE(v.jusqua([&] { return v.ferme; }, 3));
     EXPECT_LT(connecter(port), 0) << "nobody listens any more";
 }
 
 TEST_F(Flux, SpectateurQuiNeLitJamais) {
     Diffuseur d(creerCapteurX11, saisieX11());
-    d.demarrer(dossier.chemin, 1440, 90, "tuiles");
+    d.demarrer(dossier, 1440, 90, "tuiles");
     Spectateur muet(attendrePort(d));
     const int petit = 4096;
     setsockopt(muet.s, SOL_SOCKET, SO_RCVBUF, &petit, sizeof petit);
@@ -317,7 +309,7 @@ TEST_F(Flux, SpectateurQuiNeLitJamais) {
 }
 TEST_F(Flux, DeuxCentsConnexions) {
     Diffuseur d(creerCapteurX11, saisieX11());
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     const auto port = attendrePort(d);
     for (int i = 0; i < 200; ++i) {
         Spectateur v(port);
@@ -331,7 +323,7 @@ TEST_F(Flux, DeuxCentsConnexions) {
 
 TEST_F(Flux, PlusDeDescripteursLEcouteurPatienteSansTournerEnRond) {
     Diffuseur d([] { return std::make_unique<SourceMorte>(); }, saisieX11());
-    d.demarrer(dossier.chemin, 640, 45, "tuiles");
+    d.demarrer(dossier, 640, 45, "tuiles");
     const auto port = attendrePort(d);
     ASSERT_NE(port, 0);
     // Every descriptor taken but the viewer's own: the server's accept fails with EMFILE.

@@ -1,5 +1,7 @@
-// libFuzzer target: any byte stream fed to the viewer's parser and decoders, in pieces of
-// any size, ends in pictures or in a refusal, never outside the picture.
+// libFuzzer target (ctest fuzz_lecteur, through tests/fuzz.sh): any byte stream fed to the
+// viewer's parser and decoders, in pieces of any size, ends in pictures or in a refusal, never
+// outside the picture. The corpus holds a tile picture, a split stream, a heartbeat, an H.264
+// record and sample, and the hostile tile offset that once wrote outside the picture.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
