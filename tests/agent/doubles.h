@@ -125,7 +125,7 @@ struct DiffusionDouble final : Diffusion {
 inline Services servicesDoubles(Journal& j) {
     Services s{std::make_unique<SaisieDouble>(j), std::make_unique<GardesDouble>(j), std::make_unique<PermissionsDouble>(j),
                std::make_unique<PresseDouble>(j), std::make_unique<LectureDouble>(j), std::make_unique<PhotographeDouble>(),
-               std::make_unique<MarquageDouble>(j), std::make_unique<DiffusionDouble>(j)};
+               std::make_unique<MarquageDouble>(j), std::make_unique<DiffusionDouble>(j), {}, {}, {}};
     s.poster = [&j](std::function<void()> f) { j.postes.push_back(std::move(f)); };
     s.pause = [&j](int) { ++j.pauses; };
     s.laisserTourner = [&j] {

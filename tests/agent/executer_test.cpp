@@ -108,8 +108,9 @@ TEST_F(Executer, NoTextReachesAPasswordFieldOrAnUnreadableFocus) {
         j.appels.clear();
         const std::string r = (*this)(c.demande);
         EXPECT_EQ(r == refusChamp, c.refuse) << c.demande << ": " << r;
-        if (c.refuse)
+        if (c.refuse) {
             for (const auto& a : j.appels) EXPECT_EQ(a, "appDevant") << c.demande;
+        }
     }
 
     // The focus moves into a password field during the text, or accessibility is switched
