@@ -74,7 +74,12 @@ std::optional<std::string> Agent::devantSensible() {
     if (devant && entreeSensible(*devant, interdites)) return *devant;
     // The entry, not the whole title: a title may itself show what is being kept out.
     if (const auto titre = s_.gardes->titreDevant())
-        if (const auto e = entreeSensible(*titre, interdites)) return devant.value_or("?") + ", fenêtre « " + *e + " »";
+        if (const auto e = entreeSensible(*titre, interdites)) {
+            // A window that came to the front between the two looks: name its application.
+            const auto apres = s_.gardes->appDevant();
+            if (apres && entreeSensible(*apres, interdites)) return *apres;
+            return apres.value_or("?") + ", fenêtre « " + *e + " »";
+        }
     return std::nullopt;
 }
 

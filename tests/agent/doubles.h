@@ -11,6 +11,7 @@ namespace vimba::essais {
 struct Journal {
     std::vector<std::string> appels;
     std::optional<std::string> devant, titre;
+    std::optional<std::string> devantApresTitre;  // the front changes while the title is read
     bool securise = false, ecran = true, agir = true, masque = false;
     // Called with the count of focus questions so far, before the answer is read.
     std::function<void(int)> surFocus;
@@ -58,7 +59,10 @@ struct GardesDouble final : Gardes {
         j.noter("appDevant");
         return j.devant;
     }
-    std::optional<std::string> titreDevant() override { return j.titre; }
+    std::optional<std::string> titreDevant() override {
+        if (j.devantApresTitre) j.devant = j.devantApresTitre;
+        return j.titre;
+    }
     std::uint64_t cleDevant() override { return 1; }
     bool champSecurise() override {
         if (j.surFocus) j.surFocus(++j.focusDemandes);

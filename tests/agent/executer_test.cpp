@@ -86,6 +86,11 @@ TEST_F(Executer, SensitiveFrontRefusesEveryVerbBeforeLookingAtIt) {
         EXPECT_EQ((*this)("bouger 1 2"), n.refus ? "refus application sensible au premier plan (" + std::string(n.refus) + ")" : "ok bouger")
             << (n.devant ? n.devant : "") << " / " << (n.titre ? n.titre : "");
     }
+    // A sensitive window came to the front between the two looks: it is the one named.
+    j.devant = "Appli essai";
+    j.titre = "Bitwarden";
+    j.devantApresTitre = "Bitwarden";
+    EXPECT_EQ((*this)("bouger 1 2"), "refus application sensible au premier plan (Bitwarden)");
 }
 
 TEST_F(Executer, NoTextReachesAPasswordFieldOrAnUnreadableFocus) {
