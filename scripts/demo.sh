@@ -115,7 +115,14 @@ pids+=($!)
 VIMBA_SERVICE_CONF=$VIMBA_SERVICE_CONF "$app" >>"$journal" 2>&1 &
 app=$!
 pids+=($app)
-fenetre=$(xdotool search --sync --onlyvisible --name "^Dépannage Vimba$" 2>/dev/null | head -1)
+# xdotool gives up on the first X error, such as a window closed while it looks at it, which
+# the application's start-up does: look again rather than take that as no window.
+fenetre=""
+for _ in $(seq 100); do
+  fenetre=$(xdotool search --onlyvisible --name "^Dépannage Vimba$" 2>/dev/null | head -1) || true
+  [ -n "$fenetre" ] && break
+  sleep 0.2
+done
 [ -n "$fenetre" ] || echouer "la fenêtre de l’application n’est pas venue"
 sleep 1
 
