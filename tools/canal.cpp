@@ -21,6 +21,9 @@ using Horloge = std::chrono::steady_clock;
 // The agent renews its mark every second while it works, between two steps of a request;
 // one step can last a few seconds when the accessibility bus is slow to answer.
 constexpr auto signeDeVie = std::chrono::seconds(10);
+// A file's time comes from the kernel's coarse clock, a tick behind the clock read here: a
+// mark the agent wrote just after the request appeared can look a few milliseconds older.
+constexpr auto retardDesDates = std::chrono::milliseconds(50);
 
 
 // Fixed-width time stamp then process id: sorts after every earlier request, never clashes.
@@ -127,7 +130,7 @@ Resultat demander(const std::string& dossier, const std::string& demande, const 
     for (;;) {
         if (lireReponse(d.fd, reponse, texte)) break;
         if (options.tantQueOccupe)
-            if (const auto vu = derniereActivite(d.fd); vu && *vu > debut) {
+            if (const auto vu = derniereActivite(d.fd); vu && *vu + retardDesDates > debut) {
                 limitePrise = std::max(limitePrise, *vu + signeDeVie);
                 limite = std::max(limite, *vu + signeDeVie);
             }
