@@ -38,6 +38,9 @@ public:
     virtual Cadre cadre(Noeud n) = 0;
     // The walk will want this node's frame: a tree that answers slowly may ask for it now.
     virtual void prevoirCadre(Noeud) {}
+    // The walk is about to enter the hidden parts too: a tree that can have the whole of it
+    // in one answer may ask for it now.
+    virtual void prevoirTout() {}
     virtual std::vector<Noeud> enfants(Noeud n) = 0;
     // The name of the node that labels this one (a field and the text beside it).
     virtual std::optional<std::string> etiquette(Noeud n) = 0;

@@ -148,6 +148,7 @@ struct Marche {
 // The elements, and whether hidden subtrees were left out.
 std::pair<std::vector<Element>, bool> marcher(Arbre& arbre, const Filtre* filtre, int maximum, bool cachesAussi) {
     Marche m{arbre, static_cast<std::size_t>(maximum), filtre, cachesAussi, 0, {}, {}, false};
+    if (cachesAussi) arbre.prevoirTout();
     m.parcourir(arbre.racine(), 0);
     // Frames all together at the end, so that a slow tree answers them in one stretch. Once
     // the tree stops answering, the list ends at the first element left without one.

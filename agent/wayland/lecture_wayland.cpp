@@ -36,6 +36,7 @@ public:
     std::optional<std::string> etiquette(Noeud n) override { return arbre_->etiquette(n); }
     bool enPanne() const override { return arbre_->enPanne(); }
     void prevoirCadre(Noeud n) override { arbre_->prevoirCadre(n); }
+    void prevoirTout() override { arbre_->prevoirTout(); }
 
     Cadre cadre(Noeud n) override {
         Cadre c = arbre_->cadre(n);

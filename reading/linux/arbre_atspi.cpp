@@ -10,9 +10,11 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <unordered_map>
 
 #include "agent/linux/devant.h"
 #include "agent/linux/ecran_x11.h"
+#include "reading/linux/cache_atspi.h"
 #include "reading/roles.h"
 
 namespace vimba::lecture {
@@ -68,7 +70,7 @@ bool roleCoche(unsigned r) {
 
 bool etat(const std::uint32_t (&etats)[2], AtspiStateType e) { return (etats[e / 32] >> (e % 32)) & 1; }
 
-enum class Sorte { Indice, Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre, Relations, NomEtiquette };
+enum class Sorte { Indice, Role, Proprietes, Interfaces, Enfants, Valeur, Texte, Etat, Cadre, Relations, NomEtiquette, Tout };
 
 // Roles whose value is a number (the Value interface).
 bool roleChiffre(unsigned r) {
@@ -173,6 +175,19 @@ public:
         return noeuds_[n].etiquette;
     }
 
+    // The application's own cache of its tree, in one answer: roles, names, states, the
+    // interfaces and where each object sits. The toolkit lists thousands of objects far
+    // faster this way than child by child; an application without one is walked as before.
+    void prevoirTout() override {
+        if (toutDemande_ || panne_) return;
+        toutDemande_ = true;
+        g_main_context_push_thread_default(ctx_);
+        appeler(0, Sorte::Tout, noeuds_[0].bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems", nullptr,
+                "(a((so)(so)(so)iiassusau))");
+        g_main_context_pop_thread_default(ctx_);
+        attendre(0);
+    }
+
     bool enPanne() const override { return panne_; }
 
 private:
@@ -238,6 +253,14 @@ private:
 
     void envoyer(Noeud n) {
         Donnees& d = noeuds_[n];
+        if (d.chemin.empty() && d.parent != aucun) {
+            const auto p = connus_.find(noeuds_[d.parent].chemin);
+            if (p != connus_.end() && p->second.enfantsComplets && d.rang < p->second.enfants.size()) {
+                d.bus = noeuds_[0].bus;
+                d.chemin = p->second.enfants[d.rang];
+            }
+        }
+        if (!d.chemin.empty() && depuisCache(n)) return;
         // The thread-default context receives the answers, so only our own loop runs them.
         g_main_context_push_thread_default(ctx_);
         if (d.chemin.empty()) {
@@ -258,6 +281,53 @@ private:
             }
         }
         g_main_context_pop_thread_default(ctx_);
+    }
+
+    // Whatever the application's cache says of the node is not asked again.
+    bool depuisCache(Noeud n) {
+        const auto it = connus_.find(noeuds_[n].chemin);
+        if (it == connus_.end()) return false;
+        const Connu& c = it->second;
+        Donnees& d = noeuds_[n];
+        if (!d.etatLance) {
+            d.etatLance = d.etatLu = true;
+            d.etats[0] = c.etats[0];
+            d.etats[1] = c.etats[1];
+        }
+        if (d.toutLance) return true;
+        d.toutLance = true;
+        if (!d.interfacesLancees) {
+            d.interfacesLancees = d.interfacesLues = true;
+            d.aValeur = c.aValeur;
+            d.aTexte = c.aTexte;
+            d.aComposant = c.aComposant;
+        }
+        d.role = c.role;
+        d.nom = c.nom;
+        d.description = c.description;
+        d.compte = c.compte;
+        d.roleLu = d.proprietesLues = true;
+        if (d.enfants.empty()) {
+            if (c.enfantsComplets)
+                for (const auto& e : c.enfants) ajouterEnfant(n, noeuds_[0].bus, e);
+            else
+                lancerEnfants(n);
+        }
+        completer(n);
+        return true;
+    }
+
+    // Its children once their number is known. A large family's references are asked
+    // for one by one as the walk reaches them.
+    void lancerEnfants(Noeud n) {
+        const gint32 nombre = noeuds_[n].compte;
+        if (nombre > familleNombreuse) {
+            for (gint32 i = 0; i < nombre; ++i) ajouterEnfant(n, "", "");
+        } else if (nombre != 0) {
+            g_main_context_push_thread_default(ctx_);
+            appeler(n, Sorte::Enfants, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))");
+            g_main_context_pop_thread_default(ctx_);
+        }
     }
 
     // The walk reads the next siblings soon: ask for them now (their states, or all), going
@@ -354,6 +424,8 @@ private:
     void traiter(Noeud n, Sorte sorte, GVariant* v, GError* err) {
         --enVol_;
         --noeuds_[n].attendus;
+        // Without a cache, or too slow to give it, the tree is asked node by node.
+        if (err && sorte == Sorte::Tout) return;
         if (err) {
             // A query that ran out of time means the application does not answer: stop.
             if (g_error_matches(err, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
@@ -381,16 +453,10 @@ private:
                 gint32 nombre = 0;
                 const bool compte = g_variant_lookup(dict, "ChildCount", "i", &nombre);
                 g_variant_unref(dict);
-                if (compte) noeuds_[n].compte = nombre;
+                noeuds_[n].compte = compte ? nombre : -1;
                 noeuds_[n].proprietesLues = true;
                 completer(n);
-                if (compte && nombre > familleNombreuse) {
-                    for (gint32 i = 0; i < nombre; ++i) ajouterEnfant(n, "", "");
-                } else if (!compte || nombre > 0) {
-                    g_main_context_push_thread_default(ctx_);
-                    appeler(n, Sorte::Enfants, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))");
-                    g_main_context_pop_thread_default(ctx_);
-                }
+                lancerEnfants(n);
                 break;
             }
             case Sorte::Interfaces: {
@@ -488,6 +554,9 @@ private:
                 g_variant_unref(interne);
                 break;
             }
+            case Sorte::Tout:
+                connus_ = lireCache(v);
+                break;
             case Sorte::Cadre: {
                 gint32 x = 0, y = 0, l = 0, h = 0;
                 g_variant_get(v, "((iiii))", &x, &y, &l, &h);
@@ -506,6 +575,8 @@ private:
     std::deque<Donnees> noeuds_;
     int enVol_ = 0;
     bool panne_ = false;
+    bool toutDemande_ = false;
+    std::unordered_map<std::string, Connu> connus_;
 };
 
 x11::Moniteur moniteur() {

@@ -2,8 +2,9 @@
 // The accessibility tree of one application over AT-SPI's D-Bus interface. Queries are
 // sent ahead of the walk (a node's role and properties together, the rest once they say
 // it is needed; the next siblings, the first children and the listed nodes' frames while
-// the walk is busy elsewhere) so most of them cost no round trip of their own. Main
-// thread; the tree lives for one walk.
+// the walk is busy elsewhere) so most of them cost no round trip of their own. A walk
+// into the hidden parts first takes what the application's cache says of its whole tree
+// in one answer. Main thread; the tree lives for one walk.
 #include <memory>
 
 #include "reading/arbre.h"
