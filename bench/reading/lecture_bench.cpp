@@ -305,6 +305,7 @@ int main(int argc, char** argv) {
         const Mesure &l1 = lires[0], &l0 = lires[1], &lt = lires[2];
         std::printf("lire (140 au plus)       : %8.1f ms (%zu éléments, %d nœuds sondés, %d lus)  référence %8.1f ms  rapport %.1f×\n",
                     l1.medianeMs, l1.elements, l1.sondes, l1.lus, l0.medianeMs, l0.medianeMs / l1.medianeMs);
+        std::printf("  dont CPU de l’application : %8.1f ms  (référence %8.1f ms)\n", l1.cpuAppliMs, l0.cpuAppliMs);
         std::printf("lire, tout dans l’ordre  : %8.1f ms (%zu éléments, %d nœuds lus)  rapport au parcours de l’écran %.2f×\n",
                     lt.medianeMs, lt.elements, lt.lus, lt.medianeMs / l1.medianeMs);
         std::printf("à l’écran                : %zu des %zu éléments listés (tout dans l’ordre : %zu des %zu)\n", l1.aLEcran,
