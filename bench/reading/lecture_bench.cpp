@@ -115,12 +115,29 @@ private:
     std::vector<AtspiAccessible*> noeuds_;
 };
 
-// Counts the nodes a walk asks whether they show, and those it reads.
-class Compteur final : public Arbre {
+// Another tree passed through; the walks below change one question each.
+class Relais : public Arbre {
 public:
-    explicit Compteur(Arbre& a) : a_(a) {}
-    int sondes = 0, lus = 0;
+    explicit Relais(Arbre& a) : a_(a) {}
     Noeud racine() override { return a_.racine(); }
+    bool montre(Noeud n) override { return a_.montre(n); }
+    lecture::Infos infos(Noeud n) override { return a_.infos(n); }
+    Cadre cadre(Noeud n) override { return a_.cadre(n); }
+    void prevoirCadre(Noeud n) override { a_.prevoirCadre(n); }
+    void prevoirTout() override { a_.prevoirTout(); }
+    std::vector<Noeud> enfants(Noeud n) override { return a_.enfants(n); }
+    std::optional<std::string> etiquette(Noeud n) override { return a_.etiquette(n); }
+    bool enPanne() const override { return a_.enPanne(); }
+
+protected:
+    Arbre& a_;
+};
+
+// Counts the nodes a walk asks whether they show, and those it reads.
+class Compteur final : public Relais {
+public:
+    using Relais::Relais;
+    int sondes = 0, lus = 0;
     bool montre(Noeud n) override {
         ++sondes;
         return a_.montre(n);
@@ -129,55 +146,36 @@ public:
         ++lus;
         return a_.infos(n);
     }
-    Cadre cadre(Noeud n) override { return a_.cadre(n); }
-    void prevoirCadre(Noeud n) override { a_.prevoirCadre(n); }
-    void prevoirTout() override { a_.prevoirTout(); }
-    std::vector<Noeud> enfants(Noeud n) override { return a_.enfants(n); }
-    std::optional<std::string> etiquette(Noeud n) override { return a_.etiquette(n); }
-    bool enPanne() const override { return a_.enPanne(); }
+};
+
+// A tree that owns the one it passes through.
+class Proprietaire : public Relais {
+public:
+    explicit Proprietaire(std::unique_ptr<Arbre> a) : Relais(*a), garde_(std::move(a)) {}
 
 private:
-    Arbre& a_;
+    std::unique_ptr<Arbre> garde_;
 };
 
 // The walk as it was before it knew what is on screen: every node in the toolkit's order,
 // fields named only by themselves.
-class ToutEnOrdre final : public Arbre {
+class ToutEnOrdre final : public Proprietaire {
 public:
-    explicit ToutEnOrdre(std::unique_ptr<Arbre> a) : a_(std::move(a)) {}
-    Noeud racine() override { return a_->racine(); }
+    using Proprietaire::Proprietaire;
     bool montre(Noeud) override { return true; }
     lecture::Infos infos(Noeud n) override {
-        lecture::Infos i = a_->infos(n);
+        lecture::Infos i = a_.infos(n);
         i.actif = i.modal = false;
         return i;
     }
-    Cadre cadre(Noeud n) override { return a_->cadre(n); }
-    void prevoirCadre(Noeud n) override { a_->prevoirCadre(n); }
-    void prevoirTout() override { a_->prevoirTout(); }
-    std::vector<Noeud> enfants(Noeud n) override { return a_->enfants(n); }
     std::optional<std::string> etiquette(Noeud) override { return std::nullopt; }
-    bool enPanne() const override { return a_->enPanne(); }
-
-private:
-    std::unique_ptr<Arbre> a_;
 };
 
 // The tree asked node by node, as for an application that keeps no cache of its own.
-class SansCache final : public Arbre {
+class SansCache final : public Proprietaire {
 public:
-    explicit SansCache(std::unique_ptr<Arbre> a) : a_(std::move(a)) {}
-    Noeud racine() override { return a_->racine(); }
-    bool montre(Noeud n) override { return a_->montre(n); }
-    lecture::Infos infos(Noeud n) override { return a_->infos(n); }
-    Cadre cadre(Noeud n) override { return a_->cadre(n); }
-    void prevoirCadre(Noeud n) override { a_->prevoirCadre(n); }
-    std::vector<Noeud> enfants(Noeud n) override { return a_->enfants(n); }
-    std::optional<std::string> etiquette(Noeud n) override { return a_->etiquette(n); }
-    bool enPanne() const override { return a_->enPanne(); }
-
-private:
-    std::unique_ptr<Arbre> a_;
+    using Proprietaire::Proprietaire;
+    void prevoirTout() override {}
 };
 
 struct Mesure {
